@@ -1,0 +1,15 @@
+#!/usr/bin/env bash
+# Configures and builds one build folder.
+# Usage: scripts/build.sh [release|asan]
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+kind=${1:-release}
+case "$kind" in
+  release) dir=build; flags=(-DCMAKE_BUILD_TYPE=RelWithDebInfo) ;;
+  asan) dir=build-asan; flags=(-DCMAKE_BUILD_TYPE=Debug -DATLOR_SANITIZE=ON) ;;
+  *) echo "usage: $0 [release|asan]" >&2; exit 2 ;;
+esac
+
+cmake -S . -B "$dir" -G Ninja "${flags[@]}" >/dev/null
+cmake --build "$dir"
