@@ -17,13 +17,18 @@
 // - Parse() reads bytes in any of these forms: UTF-8 with or without BOM, UTF-16 LE/BE with
 //   BOM, or single-byte text declared as "windows-1251" (also "windows-1252", "cp866", "cp850",
 //   "iso-8859-1").
+// - A CDATA section that cannot be written as one (it holds "]]>", a carriage return, or a
+//   character the code page lacks) is written as ordinary escaped text: its characters come back
+//   unchanged, as a text node (merged with a text node right next to it).
 //
 // Whitespace: text made only of blanks and line breaks is dropped while parsing unless it is
 // the only child of its element (so indentation vanishes but a value " " survives). Comments,
 // processing instructions and the document type are not kept.
 //
 // Handles: XmlDocument and XmlNode are cheap shared handles. A node keeps its document alive;
-// copying a handle never copies the tree (use XmlDocument::Clone or AppendCopy for that).
+// copying a handle never copies the tree (use XmlDocument::Clone or AppendCopy for that). A
+// handle to a node that has been removed from its document (RemoveChild, RemoveChildren,
+// SetText of its parent, CreateRoot, SetRootCopy) must not be used any more.
 
 #include <memory>
 #include <string>
