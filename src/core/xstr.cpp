@@ -181,6 +181,9 @@ DateTime ReadDateTime(std::string_view text) {
 }
 
 std::string DateTimeToXStr(DateTime value) {
+  // 0001-01-01 00:00 to 9999-12-31 23:59:59.999; outside there is no date to write.
+  if (!(value.days > -693594.0 && value.days < 2958466.0))
+    throw EConvertError("Invalid date-time value " + FloatToText(value.days));
   const DateTimeParts p = DecodeDateTime(value);
   char buf[64];
   std::snprintf(buf, sizeof buf, "%04d-%02d-%02dT%02d:%02d:%02d", p.year, p.month, p.day, p.hour,

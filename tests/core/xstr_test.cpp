@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
+
 #include "core/exception.h"
 
 namespace atlor {
@@ -54,6 +56,12 @@ TEST(XStrTest, WritesEveryKind) {
 TEST(XStrTest, ArrayOfValuesHasNoTextForm) {
   EXPECT_EQ(ErrorOf([] { VariantToXStr(Value(std::vector<Value>{Value(1)})); }),
             "Невозможно сконвертировать variant с типом \"8204\" в XStr-строку");
+}
+
+TEST(XStrTest, DateTimeOutsideTheCalendarIsAnError) {
+  for (double days : {1e300, -1e9, 2958466.0, std::nan("")})
+    EXPECT_THROW(VariantToXStr(Value(DateTime{days})), EConvertError) << days;
+  EXPECT_EQ(VariantToXStr(Value(EncodeDateTime(1, 1, 1, 23, 59, 59))), "0001-01-01T23:59:59");
 }
 
 TEST(XStrTest, ReadsEveryKind) {
