@@ -69,6 +69,8 @@ class TReadCursor {
   TReadCursor() = default;
   explicit TReadCursor(std::span<const uint8_t> data)
       : begin_(data.data()), pos_(data.data()), end_(data.data() + data.size()) {}
+  // The cursor does not own the bytes: a temporary buffer would be gone before the first read.
+  explicit TReadCursor(std::vector<uint8_t>&&) = delete;
 
   size_t Size() const { return static_cast<size_t>(end_ - begin_); }
   size_t Position() const { return static_cast<size_t>(pos_ - begin_); }
