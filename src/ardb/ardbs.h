@@ -20,11 +20,10 @@
 #include <vector>
 
 #include "core/interface.h"
+#include "core/simple_params.h"
 #include "core/value.h"
 
 namespace atlor {
-
-class ISimpleParams;  // core/simple_params.h
 
 // ---------------------------------------------------------------------------------------------
 // Data types
