@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <limits>
+#include <memory>
 #include <vector>
 
 #include "storage/contour_codec.h"
@@ -125,6 +126,16 @@ void ReportMemory() {
       worst_excess = std::max(worst_excess, static_cast<long>(decoded) - 2 * static_cast<long>(encoded.size()));
     }
   }
+  // Whole lists, with the list's own index of identifiers.
+  size_t list_total = 0;
+  for (const Bytes& value : SectorValues()) {
+    const size_t before = HeapInUse();
+    auto list = std::make_unique<TMapObjectList>();
+    list->LoadFromBytes(value, log);
+    list_total += HeapInUse() - before;
+  }
+  std::printf("Decoded lists: %zu bytes for %zu bytes of values (%.2f x)\n", list_total,
+              TotalBytes(SectorValues()), static_cast<double>(list_total) / TotalBytes(SectorValues()));
   std::printf("Sector values: %zu, %zu bytes, %zu objects\n", SectorValues().size(),
               TotalBytes(SectorValues()), objects);
   std::printf("Decoded objects: %zu bytes for %zu encoded (%.2f x); worst object %.2f x; "
