@@ -106,13 +106,28 @@ class TRefObjectList {
   std::vector<TRefObject*> items_;
 };
 
+// Tag for RefHolder: take over a reference the caller already holds (a result handed out as
+// "a new reference for the caller") instead of adding one.
+struct TAdoptRef {};
+inline constexpr TAdoptRef kAdoptRef{};
+
 // Holds one reference for a scope (the release in the final block).
 template <class T>
 class RefHolder {
  public:
   explicit RefHolder(T* obj = nullptr) { RefTake(p_, obj); }
+  // Takes over the caller's reference to obj: RefHolder<TSector> s(base->LoadSector(...),
+  // kAdoptRef).
+  RefHolder(T* obj, TAdoptRef) : p_(obj) {}
   RefHolder(const RefHolder&) = delete;
   RefHolder& operator=(const RefHolder&) = delete;
+  RefHolder(RefHolder&& other) noexcept : p_(other.p_) { other.p_ = nullptr; }
+  // Takes over a reference the caller already holds (a new reference returned by a factory).
+  static RefHolder Adopt(T* obj) {
+    RefHolder h;
+    h.p_ = obj;
+    return h;
+  }
   ~RefHolder() {
     if (p_) RefRelease(p_);
   }

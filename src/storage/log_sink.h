@@ -12,6 +12,8 @@ class ILogSink {
   virtual ~ILogSink() = default;
   // Records one line of text (UTF-8, no line end).
   virtual void WriteLine(const std::string& line) = 0;
+  // Told how many stored objects a decode lost to damaged data (after the line that says so).
+  virtual void ObjectsLost(int count) { (void)count; }
 };
 
 // Forgets every line.

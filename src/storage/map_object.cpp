@@ -270,12 +270,15 @@ bool TMapObjectList::LoadFromStream(TReadCursor& in, ILogSink& log) {
       RefHolder<TMapObject> object(new TMapObject());
       if (object->LoadFromStream(in, context))
         Add(object.get());
-      else
+      else {
         log.WriteLine("Объект " + object->Id().Str() + " не загружен");
+        log.ObjectsLost(1);
+      }
     }
   } catch (const Exception&) {
     log.WriteLine("Ошибка. Не могу загрузить сектор " + sector + ". Потерянно " +
                   std::to_string(count) + " объектов");
+    log.ObjectsLost(count);
     return false;
   }
   return true;
