@@ -129,8 +129,8 @@ bool TContour::GetBounds(TGeoRect& r) {
         const TContourArc& arc = arcs_[node.ArcIndex];
         const TGeoPoint end = node.Kind == TNodeKind::nkArcTo ? TGeoPoint(node.Point)
                                                                : TGeoPoint(nodes[ring_start].Point);
-        const TGeoRect a = ArcBounds(nodes[prev].Point, end, arc.Center, arc.Bulge, arc.Sweep,
-                                     arc.Radius);
+        const TGeoPoint start = nodes[prev].Point;
+        const TGeoRect a = ArcBounds(start, end, arc.Center, arc.Bulge, arc.Sweep, arc.Radius);
         bounds = Union(bounds, a);
       }
       if (HasOwnPoint(node.Kind)) {

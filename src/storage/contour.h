@@ -32,7 +32,8 @@ constexpr uint16_t kNoArc = 0xFFFF;
 // ArcIndex is 16 bits with 0xFFFF meaning none: a contour holds at most this many arcs.
 constexpr int32_t kMaxContourArcs = 0xFFFF;
 
-// One vertex (20-byte record). For kinds 3 and 4 Point is the ring's first vertex.
+// One vertex (20-byte record). For kinds 3 and 4 Point is the ring's first vertex. Point is not
+// aligned for a double: copy it (`TGeoPoint p = node.Point;`) before passing it by reference.
 #pragma pack(push, 2)
 struct TContourNode {
   TNodeKind Kind;

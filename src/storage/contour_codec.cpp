@@ -336,19 +336,20 @@ void Unpack(TContour& contour, const TPackedView& block) {
     if (HasOwnPoint(kind)) {
       const size_t n = cmd[pos++];
       for (size_t i = 0; i < n; ++i) {
-        TContourNode node{kind, PointAt(next_point), kNoArc};
+        const TGeoPoint point = PointAt(next_point);
         next_point += kPointSize;
+        TContourNode node{kind, point, kNoArc};
         if (kind == TNodeKind::nkArcTo) {
           const double bulge = DecodeDouble(cmd + pos);
           pos += kDoubleSize;
           if (have_last && bulge != 0)
-            node.ArcIndex = add_arc(last, node.Point, bulge);
+            node.ArcIndex = add_arc(last, point, bulge);
           else
             node.Kind = TNodeKind::nkLineTo;
         } else if (kind == TNodeKind::nkMoveTo) {
-          ring_start = node.Point;
+          ring_start = point;
         }
-        last = node.Point;
+        last = point;
         have_last = true;
         new_nodes.Add(node);
       }

@@ -143,7 +143,8 @@ TEST(ContourCodecTest, UnpackRules) {
   const Bytes commands = Hex("01 02 03");
   TContour contour;
   Unpack(contour, TPackedView{points, commands});
-  EXPECT_EQ(test::Pt(contour.Nodes().At(2).Point), "(3,4)");
+  const TGeoPoint close_point = contour.Nodes().At(2).Point;
+  EXPECT_EQ(test::Pt(close_point), "(3,4)");
   EXPECT_EQ(contour.PointCount(), 2);
 
   // The second ring's closing arc runs from its last point to its own start.

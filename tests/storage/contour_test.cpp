@@ -64,7 +64,8 @@ TEST(ContourTest, ArcsAfterAClosedRingStartAtTheRingStart) {
   EXPECT_EQ(arc.Radius, 1);
   // Bounds walk from the last point (4,0), as the packed decoder does.
   EXPECT_EQ(c.Nodes().At(2).Kind, TNodeKind::nkClose);
-  EXPECT_EQ(test::Pt(c.Nodes().At(2).Point), "(0,0)");
+  const TGeoPoint close_point = c.Nodes().At(2).Point;
+  EXPECT_EQ(test::Pt(close_point), "(0,0)");
 }
 
 TEST(ContourTest, ArcNodesHoldTheirArcIndex) {
