@@ -14,8 +14,6 @@
 #   links its own copy of the registry and of the database layer (atlor_drivers) and of
 #   <LIBRARIES>; only the two entry points are exported.
 
-set(ATLOR_EMBED_RESOURCES_TOOL atlor_embed_resources)
-
 function(atlor_embed_driver_resources target)
   cmake_parse_arguments(ARG "" "FUNCTION" "FILES" ${ARGN})
   if(NOT ARG_FUNCTION)
@@ -30,8 +28,8 @@ function(atlor_embed_driver_resources target)
   set(output "${CMAKE_CURRENT_BINARY_DIR}/${target}_${function_id}.cpp")
   add_custom_command(
     OUTPUT "${output}"
-    COMMAND ${ATLOR_EMBED_RESOURCES_TOOL} "${output}" "${ARG_FUNCTION}" ${files}
-    DEPENDS ${ATLOR_EMBED_RESOURCES_TOOL} ${files}
+    COMMAND atlor_embed_resources "${output}" "${ARG_FUNCTION}" ${files}
+    DEPENDS atlor_embed_resources ${files}
     COMMENT "Embedding driver descriptions into ${target}"
     VERBATIM)
   target_sources(${target} PRIVATE "${output}")
