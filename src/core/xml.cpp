@@ -1,5 +1,6 @@
 #include "core/xml.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <fstream>
 #include <iterator>
@@ -146,9 +147,10 @@ class Writer {
   void Literal(std::string_view text, const char* what);
   void Escaped(std::string_view text, bool attribute);
   bool CanBeCData(std::string_view text) const;
+  // Deeper levels share the indentation of level 32, so the layout stays linear in size.
   void NewLine(size_t depth) {
     out_ += '\n';
-    out_.append(depth * 2, ' ');
+    out_.append(std::min<size_t>(depth, 32) * 2, ' ');
   }
   void OpenElement(pugi::xml_node node, bool has_children);
   void Leaf(pugi::xml_node node);

@@ -209,6 +209,18 @@ TEST(XmlTest, Files) {
   EXPECT_NE(ErrorOf([&] { XmlDocument::LoadFromFile(path); }).find(path), std::string::npos);
 }
 
+TEST(XmlTest, DeepNestingNeedsNoRecursion) {
+  constexpr int kDepth = 200000;
+  std::string text;
+  for (int i = 0; i < kDepth; ++i) text += "<e>";
+  text += "x";
+  for (int i = 0; i < kDepth; ++i) text += "</e>";
+  const XmlDocument doc = XmlDocument::Parse(text);
+  EXPECT_EQ(doc.Root().Text(), "x");
+  EXPECT_EQ(doc.Text(), text);
+  EXPECT_EQ(XmlDocument::Parse(doc.Save()).Root().Text(), "x");
+}
+
 TEST(XmlTest, NamesOutsideTheCodePageAreRefused) {
   XmlDocument doc;
   doc.CreateRoot("中");
