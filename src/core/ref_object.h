@@ -121,13 +121,6 @@ class RefHolder {
   RefHolder(T* obj, TAdoptRef) : p_(obj) {}
   RefHolder(const RefHolder&) = delete;
   RefHolder& operator=(const RefHolder&) = delete;
-  RefHolder(RefHolder&& other) noexcept : p_(other.p_) { other.p_ = nullptr; }
-  // Takes over a reference the caller already holds (a new reference returned by a factory).
-  static RefHolder Adopt(T* obj) {
-    RefHolder h;
-    h.p_ = obj;
-    return h;
-  }
   ~RefHolder() {
     if (p_) RefRelease(p_);
   }

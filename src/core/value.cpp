@@ -412,11 +412,13 @@ DateTime Now() {
 std::string FloatToText(double value) {
   if (std::isnan(value)) return "NAN";
   if (std::isinf(value)) return value > 0 ? "INF" : "-INF";
+  // std::to_chars never looks at the locale: "." whatever the process's settings.
   char buf[40];
-  std::snprintf(buf, sizeof buf, "%.15g", value);
+  auto r = std::to_chars(buf, buf + sizeof buf, value, std::chars_format::general, 15);
   double back = 0;
-  if (!TextToFloat(buf, back) || back != value) std::snprintf(buf, sizeof buf, "%.17g", value);
-  std::string s = buf;
+  if (!TextToFloat(std::string_view(buf, static_cast<size_t>(r.ptr - buf)), back) || back != value)
+    r = std::to_chars(buf, buf + sizeof buf, value, std::chars_format::general, 17);
+  std::string s(buf, r.ptr);
   const size_t e = s.find('e');
   if (e == std::string::npos) return s;
   std::string mantissa = s.substr(0, e);
