@@ -225,9 +225,11 @@ std::string ProgramFolder() {
 std::vector<std::string> FindDriverLibraries(const std::string& folder) {
   namespace fs = std::filesystem;
   std::vector<std::string> names;
+  // No folder (the program's could not be told): no libraries, rather than whatever the current
+  // directory holds.
+  if (folder.empty()) return names;
   std::error_code ec;
-  const fs::path dir = folder.empty() ? fs::path(".") : fs::path(folder);
-  fs::directory_iterator it(dir, ec);
+  fs::directory_iterator it{fs::path(folder), ec};
   for (; !ec && it != fs::directory_iterator(); it.increment(ec)) {
     const std::string name = it->path().filename().string();
     if (fnmatch(kDriverLibraryPattern, name.c_str(), FNM_PERIOD) != 0) continue;
@@ -237,8 +239,7 @@ std::vector<std::string> FindDriverLibraries(const std::string& folder) {
   }
   // The directory's own order is arbitrary here; name order makes precedence predictable.
   std::sort(names.begin(), names.end());
-  // dlopen searches the library path for a name without "/".
-  std::string prefix = folder.empty() ? std::string("./") : folder;
+  std::string prefix = folder;
   if (prefix.back() != '/') prefix += '/';
   for (std::string& name : names) name = prefix + name;
   return names;

@@ -118,7 +118,7 @@ class TArDbManager : public TMyInterfacedObject, public IArDbManager {
 // The folder of the running program, with its trailing "/".
 std::string ProgramFolder();
 // The full paths of the driver library files in `folder` (entries matching "ArDb*.so" that are
-// not directories), sorted by name.
+// not directories), sorted by name. An empty or unreadable folder has none.
 std::vector<std::string> FindDriverLibraries(const std::string& folder);
 
 // The program's manager: created over `folder` (the program's folder when empty), released by

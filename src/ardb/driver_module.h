@@ -53,7 +53,14 @@
 //
 //   #include "ardb/driver_module.h"
 //   #include "backends/sqlite/sqlite_driver.h"   // void RegisterSQLiteDriver();
-//   ATLOR_DRIVER_LIBRARY(atlor::RegisterSQLiteDriver)
+//   ATLOR_DRIVER_LIBRARY(atlor::RegisterSQLiteDriver);
+//
+// where the registration function adds the library's drivers to its registry:
+//
+//   void RegisterSQLiteDriver() {
+//     TArDbDriver& driver = RegisterDriver("SQLite", CreateArDbOf<TSQLiteDb>);
+//     driver.RegisterRequestHandler("query-lookup-values", ...);   // when it answers requests
+//   }
 //
 // and in CMake:
 //

@@ -157,6 +157,7 @@ TEST_F(ManagerTest, FindsLibrariesByPatternInNameOrder) {
             (std::vector<std::string>{folder_.Path("ArDb.so"), folder_.Path("ArDbA.so"),
                                       folder_.Path("ArDbB.so")}));
   EXPECT_TRUE(FindDriverLibraries(folder_.Path("missing")).empty());
+  EXPECT_TRUE(FindDriverLibraries("").empty());  // never the current directory
 }
 
 TEST_F(ManagerTest, DriverNamesAreComparedExactly) {
