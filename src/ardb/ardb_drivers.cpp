@@ -20,10 +20,10 @@ namespace {
 
 // The module-wide state of the registry.
 struct RegistryState {
-  XmlDocument collected;                 // root `drivers`
-  std::optional<XmlDocument> vendor;     // made on first use; a document without root: no vendor
+  XmlDocument collected;              // root `drivers`
+  std::optional<XmlDocument> vendor;  // made on first use; a document without root: no vendor
   TArDbDriverList drivers;
-  std::recursive_mutex lock;             // serializes DriverRequest and DriverCreateDatabase
+  std::recursive_mutex lock;  // serializes DriverRequest and DriverCreateDatabase
 };
 
 std::unique_ptr<RegistryState>& State() {
@@ -38,8 +38,8 @@ void ModuleAnchor() {}
 bool RegistryModulePath(std::string& path) {
   Dl_info info{};
   link_map* map = nullptr;
-  if (dladdr1(reinterpret_cast<const void*>(&ModuleAnchor), &info,
-              reinterpret_cast<void**>(&map), RTLD_DL_LINKMAP) == 0 ||
+  if (dladdr1(reinterpret_cast<const void*>(&ModuleAnchor), &info, reinterpret_cast<void**>(&map),
+              RTLD_DL_LINKMAP) == 0 ||
       map == nullptr || map->l_name == nullptr)
     return false;
   // The program itself has no name in the loader's list.
@@ -211,13 +211,9 @@ TArDbDriver& RegisterDriver(const std::string& name, TArDbClass database_class) 
   return list.Add(std::make_unique<TArDbDriver>(name, database_class));
 }
 
-XmlDocument CollectedDriverDescriptions() {
-  return State() ? State()->collected : XmlDocument();
-}
+XmlDocument CollectedDriverDescriptions() { return State() ? State()->collected : XmlDocument(); }
 
-XmlDocument VendorDocument() {
-  return State() ? VendorOf(*State()) : MakeVendorDocument();
-}
+XmlDocument VendorDocument() { return State() ? VendorOf(*State()) : MakeVendorDocument(); }
 
 std::string DriverRequest(const std::string& request) {
   RegistryState& state = CheckedState();
@@ -238,8 +234,7 @@ IntfPtr<IArDb> DriverCreateDatabase(const std::string& description, bool open) {
   RegistryState& state = CheckedState();
   std::lock_guard<std::recursive_mutex> guard(state.lock);
   const XmlDocument document = ParseWithRoot(description);
-  IntfPtr<IArDb> database =
-      FindDriver(state, document.Root().Attribute("name")).CreateDatabase();
+  IntfPtr<IArDb> database = FindDriver(state, document.Root().Attribute("name")).CreateDatabase();
   if (open) database->Open(description);
   return database;
 }

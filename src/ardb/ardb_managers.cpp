@@ -247,7 +247,8 @@ std::vector<std::string> FindDriverLibraries(const std::string& folder) {
 
 void InitializeDbManager(const std::string& folder) {
   ATLOR_ASSERT(ProgramManager() == nullptr, "DbManager object already initialized");
-  ProgramManager() = IntfPtr<TArDbManager>(new TArDbManager(folder.empty() ? ProgramFolder() : folder));
+  ProgramManager() =
+      IntfPtr<TArDbManager>(new TArDbManager(folder.empty() ? ProgramFolder() : folder));
 }
 
 void FinalizeDbManager() { ProgramManager().reset(); }

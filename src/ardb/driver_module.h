@@ -124,15 +124,14 @@ inline std::string TakeDriverText(char* text) {
 }  // namespace atlor
 
 // Defines the two entry points of a driver library over its registration function.
-#define ATLOR_DRIVER_LIBRARY(register_drivers)                                                  \
-  extern "C" __attribute__((visibility("default"))) char* CreateDbObject(                      \
-      ::atlor::IArDb** database, const char* description, bool open) {                         \
-    return ::atlor::DriverLibraryCreateDbObject(&(register_drivers), database, description,    \
-                                                open);                                         \
-  }                                                                                             \
-  extern "C" __attribute__((visibility("default"))) char* XMLRequest(char** response,         \
-                                                                    const char* request) {     \
-    return ::atlor::DriverLibraryXMLRequest(&(register_drivers), response, request);           \
-  }                                                                                             \
-  static_assert(std::is_same_v<decltype(&CreateDbObject), ::atlor::TCreateDbObjectProc>);       \
+#define ATLOR_DRIVER_LIBRARY(register_drivers)                                                     \
+  extern "C" __attribute__((visibility("default"))) char* CreateDbObject(                          \
+      ::atlor::IArDb** database, const char* description, bool open) {                             \
+    return ::atlor::DriverLibraryCreateDbObject(&(register_drivers), database, description, open); \
+  }                                                                                                \
+  extern "C" __attribute__((visibility("default"))) char* XMLRequest(char** response,              \
+                                                                     const char* request) {        \
+    return ::atlor::DriverLibraryXMLRequest(&(register_drivers), response, request);               \
+  }                                                                                                \
+  static_assert(std::is_same_v<decltype(&CreateDbObject), ::atlor::TCreateDbObjectProc>);          \
   static_assert(std::is_same_v<decltype(&XMLRequest), ::atlor::TXMLRequestProc>)

@@ -269,12 +269,13 @@ TEST_F(ProgramRegistryTest, CreatesDatabasesClosedOrOpen) {
   EXPECT_EQ(open->Description()->GetString(Value("folder"), ""), "/data");
 
   // An error of the back-end's opening reaches the caller unchanged.
-  EXPECT_EQ(ErrorText([] {
-              DriverCreateDatabase(
-                  "<driver name=\"ADO.ORACLE\"><param name=\"fail-open\">ORA-12541</param></driver>",
-                  true);
-            }),
-            "(database) ORA-12541");
+  EXPECT_EQ(
+      ErrorText([] {
+        DriverCreateDatabase(
+            "<driver name=\"ADO.ORACLE\"><param name=\"fail-open\">ORA-12541</param></driver>",
+            true);
+      }),
+      "(database) ORA-12541");
 }
 
 TEST_F(ProgramRegistryTest, DriverListLookups) {
@@ -370,8 +371,7 @@ TEST(DriverRegistry, TheFirstDescriptionInResourceNameOrderWins) {
 
 TEST(DriverRegistry, BadResourcesFailTheInitialization) {
   const TDriverResource empty[] = {Resource("EMPTY", "")};
-  EXPECT_EQ(ErrorText([&] { InitializeDriverRegistry(empty); }),
-            Assertion("Invalid XML document"));
+  EXPECT_EQ(ErrorText([&] { InitializeDriverRegistry(empty); }), Assertion("Invalid XML document"));
   EXPECT_FALSE(DriverRegistryInitialized());
   const TDriverResource broken[] = {Resource("BROKEN", "<drivers><driver name=\"X\"></drivers>")};
   EXPECT_EQ(ErrorText([&] { InitializeDriverRegistry(broken); }).rfind("(general) ", 0), 0u);
@@ -384,16 +384,19 @@ TEST(DriverRegistry, BadResourcesFailTheInitialization) {
 
 TEST(DriverRegistry, ReadsResourcesInCodePage1251AndUtf8Alike) {
   const TDriverResource resources[] = {
-      Resource("CP1251", "<?xml version=\"1.0\" encoding=\"windows-1251\"?>"
-                         "<drivers><driver name=\"TEST.A\" caption=\"\xCF\xF0\xE8\xEC\xE5\xF0\"/>"
-                         "</drivers>"),
+      Resource("CP1251",
+               "<?xml version=\"1.0\" encoding=\"windows-1251\"?>"
+               "<drivers><driver name=\"TEST.A\" caption=\"\xCF\xF0\xE8\xEC\xE5\xF0\"/>"
+               "</drivers>"),
       Resource("UTF8", "<drivers><driver name=\"TEST.B\" caption=\"Пример\"/></drivers>"),
   };
   RegistryScope scope(resources);
-  EXPECT_EQ(RegisterDriver("TEST.A", CreateArDbOf<TTestDb>).DescriptionElement().Attribute("caption"),
-            "Пример");
-  EXPECT_EQ(RegisterDriver("TEST.B", CreateArDbOf<TTestDb>).DescriptionElement().Attribute("caption"),
-            "Пример");
+  EXPECT_EQ(
+      RegisterDriver("TEST.A", CreateArDbOf<TTestDb>).DescriptionElement().Attribute("caption"),
+      "Пример");
+  EXPECT_EQ(
+      RegisterDriver("TEST.B", CreateArDbOf<TTestDb>).DescriptionElement().Attribute("caption"),
+      "Пример");
 }
 
 }  // namespace

@@ -137,8 +137,8 @@ TEST_F(ManagerTest, BuiltInDriversAndEarlierLibrariesTakePrecedence) {
 }
 
 TEST_F(ManagerTest, BrokenLibrariesAreSkippedSilently) {
-  folder_.Install("ArDbBroken.so");        // exports only XMLRequest
-  folder_.Install("ArDbUndescribed.so");   // its registry cannot be set up
+  folder_.Install("ArDbBroken.so");       // exports only XMLRequest
+  folder_.Install("ArDbUndescribed.so");  // its registry cannot be set up
   folder_.WriteFile("ArDbText.so", "not a library");
   fs::create_directory(folder_.Path("ArDbFolder.so"));
   folder_.Install("ArDbSample.so", "ArDbSample.so.1");  // not a driver library's name
@@ -198,8 +198,9 @@ TEST_F(ManagerTest, OpensBuiltInAndLibraryDatabases) {
   EXPECT_EQ(description->GetString(Value("ArDb\\DriverLibrary"), ""), sample);
   // An error of a library object's method reaches the program as the layer's error.
   EXPECT_EQ(ErrorText([&] {
-              open->Open("<driver name=\"ODBC.X\"><param name=\"fail-open\">нет связи</param>"
-                         "</driver>");
+              open->Open(
+                  "<driver name=\"ODBC.X\"><param name=\"fail-open\">нет связи</param>"
+                  "</driver>");
             }),
             "(database) нет связи");
   EXPECT_FALSE(open->Active());
@@ -224,10 +225,11 @@ TEST_F(ManagerTest, RequestsReachTheLibraryThatOffersTheDriver) {
 TEST_F(ManagerTest, ErrorsInsideALibraryReachTheCallerWithTheirMessage) {
   folder_.Install("ArDbFailing.so");
   IntfPtr<TArDbManager> manager = NewManager();
-  EXPECT_EQ(ErrorText([&] {
-              manager->Request("<query-lookup-values driver-name=\"TEST.Failing\" param-name=\"a\"/>");
-            }),
-            General("Список баз данных недоступен"));
+  EXPECT_EQ(
+      ErrorText([&] {
+        manager->Request("<query-lookup-values driver-name=\"TEST.Failing\" param-name=\"a\"/>");
+      }),
+      General("Список баз данных недоступен"));
   EXPECT_EQ(ErrorText([&] { manager->Request("<query-tables driver-name=\"TEST.Failing\"/>"); }),
             General("Unknown request \"query-tables\""));
   EXPECT_EQ(ErrorText([&] { manager->OpenDatabase("<driver name=\"TEST.Failing\"/>", true); }),

@@ -107,8 +107,7 @@ int main(int argc, char** argv) {
   out << "const ::atlor::TDriverResource kResources[] = {\n";
   for (size_t r = 0; r < resources.size(); ++r)
     out << "    {\"" << resources[r].name << "\", reinterpret_cast<const char*>(kResource" << r
-        << "), "
-        << resources[r].bytes.size() << "},\n";
+        << "), " << resources[r].bytes.size() << "},\n";
   if (resources.empty()) out << "    {nullptr, nullptr, 0},\n";
   out << "};\n\n}  // namespace\n\n";
   for (const std::string& scope : scopes) out << "namespace " << scope << " {\n";
