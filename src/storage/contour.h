@@ -32,15 +32,25 @@ constexpr uint16_t kNoArc = 0xFFFF;
 // ArcIndex is 16 bits with 0xFFFF meaning none: a contour holds at most this many arcs.
 constexpr int32_t kMaxContourArcs = 0xFFFF;
 
-// One vertex (20-byte record). For kinds 3 and 4 Point is the ring's first vertex. Point is not
-// aligned for a double: copy it (`TGeoPoint p = node.Point;`) before passing it by reference.
 #pragma pack(push, 2)
+// The point of a node, laid out as a TGeoPoint but aligned to 2 bytes like the node record
+// itself, so that it is never accessed as a misaligned TGeoPoint. Converts both ways by value.
+struct TNodePoint {
+  double X;
+  double Y;
+  TNodePoint() = default;
+  TNodePoint(const TGeoPoint& p) : X(p.X), Y(p.Y) {}
+  operator TGeoPoint() const { return TGeoPoint{X, Y}; }
+};
+
+// One vertex (20-byte record). For kinds 3 and 4 Point is the ring's first vertex.
 struct TContourNode {
   TNodeKind Kind;
-  TGeoPoint Point;
+  TNodePoint Point;
   uint16_t ArcIndex;  // into the contour's arcs for kinds 2 and 4, kNoArc otherwise
 };
 #pragma pack(pop)
+static_assert(alignof(TContourNode) == 2);
 static_assert(sizeof(TContourNode) == 20);
 
 // One arc (40-byte record).
