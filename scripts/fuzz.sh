@@ -10,8 +10,10 @@ cd "$(dirname "$0")/.."
 
 dir=build-fuzz
 
-# One line per fuzz target: its name, seconds to run, and the program that writes its seeds into
-# the folder it is given ("-" for none).
+# One line per fuzz target: its name, seconds to run, and its seeds: a folder of seed files
+# (relative to the project folder), a program target that writes seed files into the folder it
+# is given, or "-" for none. A target is declared in a tests/.../fuzz folder or, guarded by
+# ATLOR_FUZZ, beside its layer's tests.
 targets=(
   "storage_objects_fuzz 60 storage_fuzz_seeds"
 )
@@ -33,7 +35,7 @@ for line in "${targets[@]}"; do
   read -r name seconds seeder <<<"$line"
   wanted "$name" || continue
   build_targets+=("$name")
-  [ "$seeder" != "-" ] && build_targets+=("$seeder")
+  if [ "$seeder" != "-" ] && [ ! -d "$seeder" ]; then build_targets+=("$seeder"); fi
 done
 if [ ${#build_targets[@]} -eq 0 ]; then
   echo "no such fuzz target: $*" >&2
@@ -42,7 +44,7 @@ fi
 
 cmake -S . -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
   -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ -DATLOR_FUZZ=ON \
-  -DATLOR_BUILD_TESTS=OFF -DATLOR_BUILD_BENCHMARKS=OFF >/dev/null
+  -DATLOR_BUILD_TESTS=ON -DATLOR_BUILD_BENCHMARKS=OFF >/dev/null
 cmake --build "$dir" --target "${build_targets[@]}"
 
 for line in "${targets[@]}"; do
@@ -50,10 +52,15 @@ for line in "${targets[@]}"; do
   wanted "$name" || continue
   time=$(awk -v s="$seconds" -v k="$scale" 'BEGIN { t = int(s * k); print (t < 1 ? 1 : t) }')
   corpus="$dir/corpus/$name"
-  seeds="$dir/seeds/$name"
   artifacts="$dir/artifacts/$name/"
-  mkdir -p "$corpus" "$seeds" "$artifacts"
-  [ "$seeder" != "-" ] && "$dir/bin/$seeder" "$seeds"
+  mkdir -p "$corpus" "$artifacts"
+  if [ -d "$seeder" ]; then
+    seeds="$seeder"
+  else
+    seeds="$dir/seeds/$name"
+    mkdir -p "$seeds"
+    if [ "$seeder" != "-" ]; then "$dir/bin/$seeder" "$seeds"; fi
+  fi
   echo "== fuzzing $name for ${time}s"
   "$dir/bin/$name" -max_total_time="$time" -timeout=10 -rss_limit_mb=2048 -max_len=65536 \
     -print_final_stats=1 -artifact_prefix="$artifacts" "$corpus" "$seeds"
