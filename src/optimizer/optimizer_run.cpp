@@ -111,7 +111,17 @@ RunOutcome TOptimizerRun::StartClick() {
   } final_block{*this};
 
   FBase.ClearCommandCache();
-  CreateTempTables();
+  try {
+    CreateTempTables();
+  } catch (...) {
+    // The error goes on to the caller; the temporary tables made before it do not stay behind.
+    try {
+      DropTempTables();
+    } catch (const std::exception& cleanup) {
+      WriteLogFmt("Ошибка: %s", std::string(cleanup.what()));
+    }
+    throw;
+  }
   try {
     if (!FStopped) OptimizeLayers();
     if (!FStopped) RebuildObjInfo();
