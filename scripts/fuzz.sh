@@ -16,6 +16,7 @@ dir=build-fuzz
 # ATLOR_FUZZ, beside its layer's tests.
 targets=(
   "storage_objects_fuzz 60 storage_fuzz_seeds"
+  "px_reader_fuzz 30 ../shared/paradox-samples"
 )
 
 export ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=1:abort_on_error=1:halt_on_error=1}
