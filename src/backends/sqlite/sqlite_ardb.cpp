@@ -790,10 +790,10 @@ std::string TSQLiteArDb::ErrorText(int rc) const {
   return message;
 }
 
-bool TSQLiteArDb::ObjectExists(const std::string& name, const char* type) {
-  std::string sql = "SELECT 1 FROM sqlite_master WHERE name=?1 COLLATE NOCASE";
-  if (type != nullptr) sql += std::string(" AND type IN (") + type + ")";
-  Query query(*this, sql);
+bool TSQLiteArDb::ObjectExists(const std::string& name, bool relations_only) {
+  Query query(*this, relations_only ? "SELECT 1 FROM sqlite_master WHERE name=?1 COLLATE NOCASE "
+                                      "AND type IN ('table','view')"
+                                    : "SELECT 1 FROM sqlite_master WHERE name=?1 COLLATE NOCASE");
   query.Bind(1, name);
   return query.Step();
 }
@@ -899,7 +899,7 @@ IntfPtr<IArDbCursor> TSQLiteArDb::DoGetInfo(int32_t kind) {
 }
 
 bool TSQLiteArDb::DoTableExists(const std::string& table_name) {
-  return ObjectExists(table_name, "'table','view'");
+  return ObjectExists(table_name, true);
 }
 
 void TSQLiteArDb::DoDropTable(const std::string& table_name) {
@@ -1235,13 +1235,11 @@ bool IsAutoIndex(const std::string& name) {
 }  // namespace
 
 std::vector<std::string> TSQLiteTableDef::NameIndexes(const std::string& table_name,
-                                                      const TTableDef& def,
-                                                      const std::vector<int32_t>& positions) {
-  (void)def;
+                                                      size_t count) {
   std::vector<std::string> taken;  // names handed out in this pass
   std::vector<std::string> names;
   const size_t base_length = Utf8Length(table_name);
-  for (size_t n = 0; n < positions.size(); ++n) {
+  for (size_t n = 0; n < count; ++n) {
     for (uint32_t i = 0;; ++i) {
       const std::string suffix = "_IND" + HexNumber(i, 2);
       const size_t suffix_length = Utf8Length(suffix);
@@ -1254,7 +1252,7 @@ std::vector<std::string> TSQLiteTableDef::NameIndexes(const std::string& table_n
       });
       if (in_pass) continue;
       // Index names share one name space with tables and views in SQLite.
-      if (Db().ObjectExists(candidate, nullptr)) {
+      if (Db().ObjectExists(candidate, false)) {
         taken.push_back(candidate);
         continue;
       }
@@ -1268,7 +1266,7 @@ std::vector<std::string> TSQLiteTableDef::NameIndexes(const std::string& table_n
 
 void TSQLiteTableDef::CreateIndexes(const std::string& table_name, const TTableDef& def,
                                     const std::vector<int32_t>& positions) {
-  const std::vector<std::string> names = NameIndexes(table_name, def, positions);
+  const std::vector<std::string> names = NameIndexes(table_name, positions.size());
   for (size_t n = 0; n < positions.size(); ++n) {
     const TIndexDef& index = def.Indexes[positions[n]];
     Exec(std::string("CREATE") + (index.Unique ? " UNIQUE" : "") + " INDEX " +

@@ -116,8 +116,9 @@ class TSQLiteArDb : public TArDb {
   template <class F>
   void RunInTransaction(F&& body);
 
-  // Whether an object (table, view or index) of that name exists (case ignored).
-  bool ObjectExists(const std::string& name, const char* type);
+  // Whether a table or view (with `relations_only`), or any object of the schema (tables, views,
+  // indexes and triggers share one name space), has that name; case ignored.
+  bool ObjectExists(const std::string& name, bool relations_only);
 
  protected:
   IntfPtr<TArDbTableDef> CreateTableDef() override;
@@ -165,10 +166,10 @@ class TSQLiteTableDef : public TArDbTableDef {
  private:
   TSQLiteArDb& Db() const;
   void Exec(const std::string& sql);
-  // Names for the non-primary indexes of `def` that are created now: none of them names an index
-  // of the database already.
-  std::vector<std::string> NameIndexes(const std::string& table_name, const TTableDef& def,
-                                       const std::vector<int32_t>& positions);
+  // Names for `count` indexes of the table made now: table name + "_IND" + a number of at least
+  // two hexadecimal digits, the first that no object of the database has (the table name is
+  // cut when the whole would exceed the longest name).
+  std::vector<std::string> NameIndexes(const std::string& table_name, size_t count);
   void CreateIndexes(const std::string& table_name, const TTableDef& def,
                      const std::vector<int32_t>& positions);
   void RenameTable(const std::string& from, const std::string& to);

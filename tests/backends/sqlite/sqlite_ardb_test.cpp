@@ -174,7 +174,7 @@ TEST(SQLiteOpen, HeaderOfAnotherKindIsNotADatabase) {
   EXPECT_EQ(ReadFile(bad), data);
 }
 
-TEST(SQLiteOpen, ReadOnlyFileIsRefused) {
+TEST(SQLiteOpen, FileOrFolderThatMayNotBeWrittenIsRefused) {
   TempFolder folder;
   const std::string path = folder.File("ro.sqlite");
   TSQLiteArDb::CreateDatabaseFile(path);
@@ -184,6 +184,13 @@ TEST(SQLiteOpen, ReadOnlyFileIsRefused) {
   IntfPtr<TSQLiteArDb> db(new TSQLiteArDb);
   EXPECT_EQ(ErrorText([&] { db->Open(TSQLiteArDb::MakeDescription(path)); }),
             "Файл базы данных \"" + path + "\" не может быть открыт для записи");
+  EXPECT_EQ(ReadFile(path), before);
+  // A writable file in a folder where the journal cannot be made.
+  fs::permissions(path, fs::perms::owner_write, fs::perm_options::add);
+  fs::permissions(folder.Path(), fs::perms::owner_write, fs::perm_options::remove);
+  EXPECT_EQ(ErrorText([&] { db->Open(TSQLiteArDb::MakeDescription(path)); }),
+            "Файл базы данных \"" + path +
+                "\" не может быть открыт для записи: папка недоступна для записи");
   EXPECT_EQ(ReadFile(path), before);
 }
 
@@ -756,11 +763,11 @@ TEST_F(SQLiteTest, RestructuringRebuildsAndKeepsTheData) {
        {"1|one|1.5|null", "2|two|null|null", "3|three|3.25|null"}},
       {"drop a field", [&] { def->DeleteFieldDef(2, true); },
        {"1|one|null", "2|two|null", "3|three|null"}},
-      {"move a field and make it required",
-       [&] {
-         def->MoveField(2, 0);
-         def->SetFieldDef(0, {"NOTE", dtMemo, 0, false}, true);
-       },
+      {"move a field",
+       [&] { def->MoveField(2, 0); },
+       {"null|1|one", "null|2|two", "null|3|three"}},
+      {"widen the primary key",
+       [&] { def->SetIndexDef(0, {"", "ID;TITLE", true, true}); },
        {"null|1|one", "null|2|two", "null|3|three"}},
   };
   for (Step& step : steps) {
@@ -775,7 +782,8 @@ TEST_F(SQLiteTest, RestructuringRebuildsAndKeepsTheData) {
                                                         {"ID", dtInteger, 0, true},
                                                         {"TITLE", dtString, 60, true}}));
   // The VAL index went with its field; the others were made again under the table's names.
-  EXPECT_EQ(IndexesOf(*def), (std::vector<IndexShape>{{"ID", true, true}, {"TITLE", false, true}}));
+  EXPECT_EQ(IndexesOf(*def),
+            (std::vector<IndexShape>{{"ID;TITLE", true, true}, {"TITLE", false, true}}));
   EXPECT_EQ(IndexNamesOf(*def)[1], "T_IND00");
   EXPECT_EQ(Rows("SELECT name FROM sqlite_master WHERE name LIKE '%TMP%'").size(), 0u);
   // A rename together with a field change rebuilds under the new name.
