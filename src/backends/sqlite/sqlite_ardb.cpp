@@ -380,17 +380,40 @@ std::string AdaptSQLiteStatement(const std::string& sql) {
     name = std::string(read_word());
     return !name.empty();
   };
+  // INSERT [OR <action>] INTO, REPLACE INTO, UPDATE [OR <action>]
   skip_blanks();
   const std::string_view verb = read_word();
-  if (SameTextAscii(verb, "INSERT")) {
-    skip_blanks();
-    if (!SameTextAscii(read_word(), "INTO")) return sql;
-  } else if (!SameTextAscii(verb, "UPDATE")) {
-    return sql;
-  }
+  const bool update = SameTextAscii(verb, "UPDATE");
+  if (!update && !SameTextAscii(verb, "INSERT") && !SameTextAscii(verb, "REPLACE")) return sql;
   skip_blanks();
+  size_t mark = pos;
+  std::string_view word = read_word();
+  if (SameTextAscii(verb, "INSERT") && SameTextAscii(word, "OR")) {
+    skip_blanks();
+    read_word();
+    skip_blanks();
+    mark = pos;
+    word = read_word();
+  }
+  if (update) {
+    if (SameTextAscii(word, "OR")) {
+      skip_blanks();
+      read_word();
+      skip_blanks();
+    } else {
+      pos = mark;
+    }
+  } else {
+    if (!SameTextAscii(word, "INTO")) return sql;
+    skip_blanks();
+  }
+  // [schema.]table
   std::string table;
   if (!read_name(table) || table.empty()) return sql;
+  if (pos < n && sql[pos] == '.') {
+    ++pos;
+    if (!read_name(table) || table.empty()) return sql;
+  }
 
   std::string out = sql.substr(0, pos);
   bool changed = false;

@@ -381,6 +381,9 @@ TEST(SQLiteStatements, QualifiedColumnsOfInsertAndUpdateAreAdapted) {
             "UPDATE [T] SET [A]=?,[B]=? WHERE ([K]=?)");
   EXPECT_EQ(AdaptSQLiteStatement("update t set T.a='[T].[x]' where \"t\".b=1"),
             "update t set a='[T].[x]' where b=1");
+  EXPECT_EQ(AdaptSQLiteStatement("INSERT OR REPLACE INTO [main].[T] ([T].[A]) VALUES(1)"),
+            "INSERT OR REPLACE INTO [main].[T] ([A]) VALUES(1)");
+  EXPECT_EQ(AdaptSQLiteStatement("UPDATE OR IGNORE T SET T.A=1"), "UPDATE OR IGNORE T SET A=1");
   for (const char* same : {"SELECT [T].[A] FROM [T]", "UPDATE [T] SET [A]=1",
                            "INSERT INTO [T] ([TT].[A]) VALUES(1)", "DELETE FROM [T]"})
     EXPECT_EQ(AdaptSQLiteStatement(same), same);
