@@ -8,6 +8,7 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev
   libpugixml-dev libsqlite3-dev
   clang libclang-rt-14-dev
+  time
 )
 
 missing=()
