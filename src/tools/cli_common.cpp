@@ -56,6 +56,20 @@ IntfPtr<IArDb> OpenConnection(const ConnectionArgs& connection) {
   return DbManager()->OpenDatabase(DescriptionText(connection), true);
 }
 
+std::string CreateDatabaseRequest(const ConnectionArgs& connection) {
+  const XmlDocument description = XmlDocument::Parse(DescriptionText(connection));
+  const XmlNode source = description.Root();
+  XmlDocument doc;
+  XmlNode root = doc.CreateRoot("create-database");
+  root.SetAttribute("driver-name", source.Attribute("name"));
+  for (XmlNode param : source.Elements("param")) root.AppendCopy(param);
+  return doc.Text();
+}
+
+void CreateDatabase(const ConnectionArgs& connection) {
+  DbManager()->Request(CreateDatabaseRequest(connection));
+}
+
 std::vector<DriverListing> ListDrivers() {
   XmlDocument response = XmlDocument::Parse(DbManager()->Request("<query-drivers/>"));
   std::vector<DriverListing> list;

@@ -54,6 +54,16 @@ std::string DescriptionText(const ConnectionArgs& connection);
 // Opens the database through the driver manager.
 IntfPtr<IArDb> OpenConnection(const ConnectionArgs& connection);
 
+// The request that asks a driver to create a new, empty database:
+//   <create-database driver-name="SQLITE"><param name="file">demo.sqlite</param></create-database>
+// (the connection's driver and parameters; from a description file, its root's `name` and its
+// `param` children). Drivers that can create a database answer it with a `response` root; they
+// refuse an existing database with an error.
+std::string CreateDatabaseRequest(const ConnectionArgs& connection);
+// Sends CreateDatabaseRequest through the driver manager. A driver that cannot create databases
+// answers with its "Unknown request" error, which propagates like the driver's own errors.
+void CreateDatabase(const ConnectionArgs& connection);
+
 // The drivers the manager offers: name, caption and library file (empty for built-ins).
 struct DriverListing {
   std::string name, caption, file;
