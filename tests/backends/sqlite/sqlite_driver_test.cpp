@@ -103,5 +103,31 @@ TEST_F(SQLiteDriverTest, DatabaseOpensThroughTheManager) {
   EXPECT_FALSE(fs::exists(missing));
 }
 
+TEST_F(SQLiteDriverTest, CreatesANewDatabaseAndNeverAnExistingOne) {
+  const std::string file = folder + "/new.sqlite";
+  const std::string request =
+      "<create-database driver-name=\"SQLITE\"><param name=\"file\">" + file +
+      "</param></create-database>";
+  const XmlDocument response = XmlDocument::Parse(manager->Request(request));
+  EXPECT_EQ(response.Root().Name(), "response");
+  IntfPtr<IArDb> db = manager->OpenDatabase(TSQLiteArDb::MakeDescription(file), true);
+  EXPECT_FALSE(db->TableExists("ATLOR_DBINFO"));
+  db->Close();
+
+  // The database made above, and one made by others, stay as they are.
+  for (const std::string& existing : {file, database}) {
+    const auto size = fs::file_size(existing);
+    try {
+      manager->Request("<create-database driver-name=\"SQLITE\"><param name=\"file\">" +
+                       existing + "</param></create-database>");
+      ADD_FAILURE() << "overwritten: " << existing;
+    } catch (const Exception& e) {
+      EXPECT_EQ(e.Message(),
+                "Файл \"" + existing + "\" уже существует: новая база данных SQLite не создана");
+    }
+    EXPECT_EQ(fs::file_size(existing), size);
+  }
+}
+
 }  // namespace
 }  // namespace atlor
