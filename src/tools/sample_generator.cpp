@@ -495,15 +495,50 @@ int ChildHolding(const std::vector<TPlanSector>& sectors, int sector, const TGeo
   return -1;
 }
 
+// True when r fits one of the quadrants of sector.
+bool FitsQuadrant(const TGeoRect& sector, const TGeoRect& r) {
+  for (int q = 0; q < 4; ++q)
+    if (Contains(QuadrantOf(sector, q), r)) return true;
+  return false;
+}
+
+// Everything in the root. A value holds at most 32767 objects: past that the root keeps the
+// objects that fit none of its quadrants and fills up with others in turn, and the rest go down
+// into its quadrants, which are filled the same way.
 void BuildRootTree(TPlanLayer& layer) {
-  const int root = AddSector(layer.Sectors, layer.Params.Extent, 0);
+  std::vector<TPlanSector>& sectors = layer.Sectors;
+  const int root = AddSector(sectors, layer.Params.Extent, 0);
   for (int i = 0; i < static_cast<int>(layer.ObjectBounds.size()); ++i)
-    layer.Sectors[static_cast<size_t>(root)].Objects.push_back(i);
+    sectors[static_cast<size_t>(root)].Objects.push_back(i);
+  for (size_t i = 0; i < sectors.size(); ++i) {
+    if (static_cast<int>(sectors[i].Objects.size()) <= kMaxSectorObjects) continue;
+    SplitSector(sectors, static_cast<int>(i));
+    std::vector<int> objects;
+    objects.swap(sectors[i].Objects);
+    std::vector<int> movable;
+    for (const int object : objects) {
+      if (FitsQuadrant(sectors[i].Bounds, layer.ObjectBounds[static_cast<size_t>(object)]))
+        movable.push_back(object);
+      else
+        sectors[i].Objects.push_back(object);
+    }
+    for (const int object : movable) {
+      if (static_cast<int>(sectors[i].Objects.size()) < kMaxSectorObjects) {
+        sectors[i].Objects.push_back(object);
+        continue;
+      }
+      const int child =
+          ChildHolding(sectors, static_cast<int>(i), layer.ObjectBounds[static_cast<size_t>(object)]);
+      sectors[static_cast<size_t>(child)].Objects.push_back(object);
+    }
+  }
 }
 
 void BuildGoodTree(TPlanLayer& layer) {
   std::vector<TPlanSector>& sectors = layer.Sectors;
-  BuildRootTree(layer);
+  const int root = AddSector(sectors, layer.Params.Extent, 0);
+  for (int i = 0; i < static_cast<int>(layer.ObjectBounds.size()); ++i)
+    sectors[static_cast<size_t>(root)].Objects.push_back(i);
   for (size_t i = 0; i < sectors.size(); ++i) {
     if (static_cast<int>(sectors[i].Objects.size()) <= kSplitThreshold) continue;
     TGeoRect quadrants[4];
@@ -547,8 +582,12 @@ void BuildDeepTree(TPlanLayer& layer, uint64_t seed) {
     for (int child = ChildHolding(sectors, root, r); child >= 0;
          child = ChildHolding(sectors, child, r))
       path.push_back(child);
-    const int pick = path[static_cast<size_t>(rng.Int(0, static_cast<int>(path.size()) - 1))];
-    sectors[static_cast<size_t>(pick)].Objects.push_back(i);
+    // A full sector passes the object on down the path (a value holds at most 32767).
+    size_t pick = static_cast<size_t>(rng.Int(0, static_cast<int>(path.size()) - 1));
+    while (pick + 1 < path.size() &&
+           static_cast<int>(sectors[static_cast<size_t>(path[pick])].Objects.size()) >= kMaxSectorObjects)
+      ++pick;
+    sectors[static_cast<size_t>(path[pick])].Objects.push_back(i);
   }
 }
 
@@ -558,7 +597,7 @@ TTreeShape LayerTree(TTreeShape asked, int layer) {
   return kCycle[layer % 3];
 }
 
-std::string SectorCountError(const TPlanLayer& layer, const TPlanSector& sector, size_t count) {
+std::string SectorCountError(const TPlanLayer& layer, const TPlanSector& sector, int count) {
   return "В секторе " + sector.Id.Str() + " слоя \"" + layer.Name + "\" (дерево " +
          std::string(TreeShapeName(layer.Tree)) + ") оказалось бы " + std::to_string(count) +
          " объектов, а в одном секторе помещается не более " + std::to_string(kMaxSectorObjects) +
@@ -585,6 +624,11 @@ struct TPlan {
   int Sectors = 0;
 };
 
+// The objects a sector's value will announce.
+int Load(const TPlanSector& sector) {
+  return static_cast<int>(sector.Objects.size() + sector.Middle.size()) + (sector.Last ? 1 : 0);
+}
+
 // Picks the sector for one damage kind: the first layer from `start` on (in turn) that has a
 // suitable sector not yet chosen. Returns {layer, sector} or {-1, -1}.
 std::pair<int, int> PickDamageSector(const TPlan& plan, TDamageKind kind, int start) {
@@ -596,6 +640,9 @@ std::pair<int, int> PickDamageSector(const TPlan& plan, TDamageKind kind, int st
     for (int s = 0; s < static_cast<int>(layer.Sectors.size()); ++s) {
       const TPlanSector& sector = layer.Sectors[static_cast<size_t>(s)];
       if (sector.Damaged) continue;
+      // Room for the extra object (and for a duplicate's copy in the root).
+      const int extra = kind == TDamageKind::kHeader ? 0 : kind == TDamageKind::kDuplicate ? 2 : 1;
+      if (Load(sector) + extra > kMaxSectorObjects) continue;
       if (kind == TDamageKind::kBadContour && sector.Version < kStorageVersionPacked) continue;
       if (kind == TDamageKind::kDuplicate && sector.Objects.empty()) continue;
       if (best < 0) {
@@ -692,7 +739,7 @@ void PlanDamage(TPlan& plan, const TSampleOptions& options, TIdIssuer& ids) {
         extra.IdText = layer.ObjectIds[static_cast<size_t>(object)].Str();
         report.ObjectId = extra.IdText;
         sector.Middle.push_back(extra);
-        if (s != 0) {
+        if (s != 0 && Load(layer.Sectors[0]) < kMaxSectorObjects) {
           layer.Sectors[0].Middle.push_back(extra);
           report.OtherSectorId = layer.Sectors[0].Id;
         }
@@ -784,8 +831,8 @@ TPlan MakePlan(const TSampleOptions& options) {
 
   for (const TPlanLayer& layer : plan.Layers)
     for (const TPlanSector& sector : layer.Sectors) {
-      const size_t count = sector.Objects.size() + sector.Middle.size() + (sector.Last ? 1 : 0);
-      if (count > static_cast<size_t>(kMaxSectorObjects))
+      const int count = Load(sector);
+      if (count > kMaxSectorObjects)
         throw ESampleOptionsError(SectorCountError(layer, sector, count));
     }
   plan.LastId = ids.Last();

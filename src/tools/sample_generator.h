@@ -17,10 +17,12 @@
 //     few thousand, half of them gathered around four centres per layer.
 //
 // Trees ("shapes" of the old data the optimizer meets):
-//   root  - one root sector holding every object of the layer (at most 32767);
+//   root  - one root sector holding every object of the layer; past 32767 objects (the most
+//           one value holds) the root keeps the objects that fit none of its quadrants and
+//           fills up with others, and the rest go down into its quadrants, filled alike;
 //   deep  - a tree split everywhere to depth 3 and along quadrant 0 down to depth 12, with each
-//           object put into a sector picked at random among those that contain it, so that
-//           objects sit too high and most sectors are nearly empty;
+//           object put into a sector picked at random among those that contain it (a full one
+//           passes it on down), so that objects sit too high and most sectors are nearly empty;
 //   good  - the tree a rebuild would make: a sector holding more than 256 objects is split when
 //           one of them fits a quadrant, and the objects move into the quadrants that hold them;
 //   mixed - layer i gets root, deep, good for i % 3 = 0, 1, 2.
@@ -40,7 +42,8 @@
 //                more points than it holds (needs a sector of version 262 or later);
 //   noshapes   - an extra object without shapes;
 //   duplicate  - the sector's first object is written twice, and once more into the layer's
-//                root sector (when that is another sector).
+//                root sector (when that is another sector with room left).
+// A sector that is full (32767 objects) takes no extra object.
 // The extra objects have no ATLOR_OBJINFO rows; the sound objects all have theirs, also those
 // of a sector whose header was damaged.
 //

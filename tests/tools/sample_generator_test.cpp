@@ -466,12 +466,6 @@ TEST(SampleGeneratorTest, OptionsThatDoNotFitAreRefusedBeforeWriting) {
     return o;
   };
   const Case cases[] = {
-      {"root sector too full", with([](TSampleOptions& o) {
-         o.Layers = 1;
-         o.Tree = TTreeShape::kRoot;
-         o.Objects = 40000;
-       }),
-       "не более 32767"},
       {"no packed sector", with([](TSampleOptions& o) {
          o.Versions = {261, 256};
          o.Damage = {TDamageKind::kBadContour};
@@ -504,6 +498,33 @@ TEST(SampleGeneratorTest, OptionsThatDoNotFitAreRefusedBeforeWriting) {
       EXPECT_NE(std::string(e.what()).find(c.message_part), std::string::npos) << e.what();
     }
   }
+}
+
+TEST(SampleGeneratorTest, AnOverfullRootPassesWhatItCannotHoldToItsQuadrants) {
+  TempFolder folder("atlor-sample");
+  TSampleOptions options;
+  options.Layers = 1;
+  options.Tree = TTreeShape::kRoot;
+  options.Objects = kMaxSectorObjects + 300;
+  options.Damage = {TDamageKind::kNoShapes};
+  IntfPtr<IArDb> db = NewDatabase(folder.File("full.sqlite"));
+  const TSampleReport report = GenerateSampleDatabase(*db, options);
+  ASSERT_EQ(report.Layers.size(), 1u);
+  EXPECT_EQ(report.Layers[0].Sectors, 5);
+  EXPECT_EQ(report.Layers[0].LargestSector, kMaxSectorObjects);
+  const std::string root = ReadLayers(*db).begin()->second;
+  const auto sectors = ReadSectors(*db);
+  EXPECT_EQ(AnnouncedCount(sectors.at(root).Objects), kMaxSectorObjects);
+  // The damage went where there was room.
+  EXPECT_NE(report.Damage.at(0).SectorId.Str(), root);
+  int total = 0;
+  for (const auto& [id, sector] : sectors) {
+    TNullLogSink log;
+    TMapObjectList list;
+    list.LoadFromBytes(sector.Objects, log);
+    total += list.Count();
+  }
+  EXPECT_EQ(total, options.Objects);
 }
 
 TEST(SampleGeneratorTest, EmptyLayersAndNoLayersStillMakeADatabase) {
