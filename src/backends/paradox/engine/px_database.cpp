@@ -74,6 +74,45 @@ std::vector<uint8_t> ReadWholeFile(const std::string& path) {
   return data;
 }
 
+// The header of a table or index file: its first header-size bytes (or fewer, when the file is
+// shorter; ParseHeader then reports it). `file_size` receives the size of the file.
+std::vector<uint8_t> ReadHeaderBytes(const std::string& path, uint64_t* file_size = nullptr) {
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) throw EPxIoError("Cannot open \"" + path + "\": " + ErrnoText());
+  struct stat st;
+  if (::fstat(fd, &st) != 0) {
+    ::close(fd);
+    throw EPxIoError("Cannot read \"" + path + "\": " + ErrnoText());
+  }
+  if (file_size) *file_size = static_cast<uint64_t>(st.st_size);
+  auto read_at = [&](std::vector<uint8_t>& out, size_t from) {
+    size_t done = from;
+    while (done < out.size()) {
+      const ssize_t n = ::pread(fd, out.data() + done, out.size() - done, static_cast<off_t>(done));
+      if (n < 0 && errno == EINTR) continue;
+      if (n < 0) {
+        ::close(fd);
+        throw EPxIoError("Cannot read \"" + path + "\": " + ErrnoText());
+      }
+      if (n == 0) break;
+      done += static_cast<size_t>(n);
+    }
+    out.resize(done);
+  };
+  std::vector<uint8_t> data(std::min<uint64_t>(static_cast<uint64_t>(st.st_size), 0x58));
+  read_at(data, 0);
+  if (data.size() >= 4) {
+    const size_t header_size = std::min<uint64_t>(GetU16(data.data() + 2), static_cast<uint64_t>(st.st_size));
+    if (header_size > data.size()) {
+      const size_t had = data.size();
+      data.resize(header_size);
+      read_at(data, had);
+    }
+  }
+  ::close(fd);
+  return data;
+}
+
 void WriteAll(int fd, const uint8_t* data, size_t size, uint64_t offset, const std::string& path) {
   size_t done = 0;
   while (done < size) {
@@ -231,9 +270,10 @@ TableInfo Database::ReadInfo(const std::string& name, FileHeader* out_header) co
   const std::string db_file = FindFile(name, ".DB");
   if (db_file.empty()) throw EPxError("Table \"" + name + "\" does not exist");
   const std::string path = PathOf(db_file);
-  // The header alone is enough for the definitions; read at most its stated size.
-  std::vector<uint8_t> data = ReadWholeFile(path);
-  FileHeader h = ParseHeader(path, data.data(), data.size());
+  // The header alone is enough for the definitions.
+  uint64_t file_size = 0;
+  std::vector<uint8_t> data = ReadHeaderBytes(path, &file_size);
+  FileHeader h = ParseHeader(path, data.data(), data.size(), file_size);
   if (h.file_type != kFileTypeKeyedDb && h.file_type != kFileTypeUnkeyedDb)
     throw EPxCorrupt(path, "it is not a table file (file type " + std::to_string(h.file_type) + ")");
   if ((h.file_type == kFileTypeKeyedDb) != (h.key_field_count > 0))
@@ -273,8 +313,9 @@ TableInfo Database::ReadInfo(const std::string& name, FileHeader* out_header) co
     const std::string ext = Upper(Extension(f));
     if (ext.size() != 4 || ext[1] != 'X') continue;
     const std::string xpath = PathOf(f);
-    std::vector<uint8_t> x = ReadWholeFile(xpath);
-    FileHeader xh = ParseHeader(xpath, x.data(), x.size());
+    uint64_t x_size = 0;
+    std::vector<uint8_t> x = ReadHeaderBytes(xpath, &x_size);
+    FileHeader xh = ParseHeader(xpath, x.data(), x.size(), x_size);
     if (xh.file_type != kFileTypeSecondaryX && xh.file_type != kFileTypeSecondaryXInc &&
         xh.file_type != kFileTypeCompositeX && xh.file_type != kFileTypeCompositeXInc)
       throw EPxCorrupt(xpath, "it is not a secondary index file");
@@ -346,29 +387,51 @@ std::unique_ptr<Table> Database::LoadTable(const std::string& name) const {
   t->Setup();
   if (t->record_size_ != h.record_size) throw EPxCorrupt(db_path, "the record size does not match its fields");
 
-  std::vector<uint8_t> data = ReadWholeFile(db_path);
-  ByteReader r(db_path, data.data(), data.size());
+  // The records, block by block along the chain.
+  const int fd = ::open(db_path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) throw EPxIoError("Cannot open \"" + db_path + "\": " + ErrnoText());
+  struct FdCloser {
+    int fd;
+    ~FdCloser() { ::close(fd); }
+  } closer{fd};
+  struct stat st;
+  if (::fstat(fd, &st) != 0) throw EPxIoError("Cannot read \"" + db_path + "\": " + ErrnoText());
+  const uint64_t file_size = static_cast<uint64_t>(st.st_size);
+  auto fail = [&](const std::string& detail) { throw EPxCorrupt(db_path, detail); };
   const int bs = h.BlockSize();
   const int per_block = (bs - kBlockHeaderSize) / h.record_size;
   const uint64_t cap = std::min<uint64_t>(h.record_count, uint64_t{h.file_blocks} * per_block);
-  t->arena_.reserve(static_cast<size_t>(cap) * h.record_size);
   t->live_.reserve(static_cast<size_t>(cap));
   std::vector<uint8_t> seen(h.file_blocks + 1u, 0);
+  std::vector<uint8_t> buf(static_cast<size_t>(bs));
   uint32_t block = h.first_block;
-  if (h.record_count > 0 && block == 0) r.Fail("the table has records but no first block");
+  if (h.record_count > 0 && block == 0) fail("the table has records but no first block");
   while (block != 0) {
-    if (block > h.file_blocks) r.Fail("a block number lies outside the file");
-    if (seen[block]) r.Fail("the block chain runs in a circle");
+    if (block > h.file_blocks) fail("a block number lies outside the file");
+    if (seen[block]) fail("the block chain runs in a circle");
     seen[block] = 1;
-    const size_t off = h.header_size + static_cast<size_t>(block - 1) * bs;
-    const uint8_t* b = r.Span(off, kBlockHeaderSize, "a data block");
+    const uint64_t off = h.header_size + static_cast<uint64_t>(block - 1) * bs;
+    if (off + kBlockHeaderSize > file_size)
+      fail("a data block lies outside the file (offset " + std::to_string(off) + ", file size " +
+           std::to_string(file_size) + ")");
+    const size_t avail = static_cast<size_t>(std::min<uint64_t>(bs, file_size - off));
+    size_t got = 0;
+    while (got < avail) {
+      const ssize_t n = ::pread(fd, buf.data() + got, avail - got, static_cast<off_t>(off + got));
+      if (n < 0 && errno == EINTR) continue;
+      if (n < 0) throw EPxIoError("Cannot read \"" + db_path + "\": " + ErrnoText());
+      if (n == 0) fail("the file ends inside a data block");
+      got += static_cast<size_t>(n);
+    }
+    const uint8_t* b = buf.data();
     const uint16_t next = GetU16(b);
     const int16_t add = static_cast<int16_t>(GetU16(b + 4));
     if (add >= 0) {
-      if (add % h.record_size != 0) r.Fail("a block's data size is not a multiple of the record size");
+      if (add % h.record_size != 0) fail("a block's data size is not a multiple of the record size");
       const int n = add / h.record_size + 1;
-      if (n > per_block) r.Fail("a block holds more records than fit in it");
-      r.Span(off, kBlockHeaderSize + static_cast<size_t>(n) * h.record_size, "the records of a data block");
+      if (n > per_block) fail("a block holds more records than fit in it");
+      if (kBlockHeaderSize + static_cast<size_t>(n) * h.record_size > avail)
+        fail("the records of a data block lie outside the file (offset " + std::to_string(off) + ")");
       for (int i = 0; i < n; ++i) {
         const RowId row = t->NewSlot();
         std::memcpy(t->Rec(row), b + kBlockHeaderSize + static_cast<size_t>(i) * h.record_size, h.record_size);
@@ -378,12 +441,18 @@ std::unique_ptr<Table> Database::LoadTable(const std::string& name) const {
     }
     block = next;
   }
-  data.clear();
-  data.shrink_to_fit();
-  for (RowId row = 0; row < t->slot_count_; ++row) {
-    if (t->primary_ && !t->primary_->insert(row).second) r.Fail("two records have the same key");
-    for (auto& s : t->secondaries_)
-      if (s) s->rows.insert(row);
+  // Indexes: the records come in key order, so the primary index is built by appending.
+  if (t->primary_)
+    for (RowId row = 0; row < t->slot_count_; ++row)
+      if (!t->primary_->insert(row)) fail("two records have the same key");
+  if (std::any_of(t->secondaries_.begin(), t->secondaries_.end(), [](const auto& s) { return s != nullptr; })) {
+    std::vector<RowId> order(t->slot_count_);
+    for (auto& s : t->secondaries_) {
+      if (!s) continue;
+      for (RowId row = 0; row < t->slot_count_; ++row) order[row] = row;
+      std::sort(order.begin(), order.end(), s->rows.key_comp());
+      s->rows.assign_sorted(order);
+    }
   }
   // Primary index file: it must be there and be a sound index file.
   if (t->IsKeyed()) {
@@ -395,8 +464,9 @@ std::unique_ptr<Table> Database::LoadTable(const std::string& name) const {
       t->dirty_ = true;
     } else {
       const std::string px_path = PathOf(px);
-      std::vector<uint8_t> pdata = ReadWholeFile(px_path);
-      FileHeader ph = ParseHeader(px_path, pdata.data(), pdata.size());
+      uint64_t px_size = 0;
+      std::vector<uint8_t> pdata = ReadHeaderBytes(px_path, &px_size);
+      FileHeader ph = ParseHeader(px_path, pdata.data(), pdata.size(), px_size);
       if (ph.file_type != kFileTypePrimaryIndex) throw EPxCorrupt(px_path, "it is not a primary index file");
       if (ph.field_count != h.key_field_count) throw EPxCorrupt(px_path, "its key does not match the table");
       if (ph.root_block > ph.file_blocks || (h.record_count > 0 && ph.root_block == 0))
@@ -426,7 +496,7 @@ Table& Database::OpenTable(std::string_view name) {
   auto it = tables_.find(key);
   if (it != tables_.end()) return *it->second;
   std::unique_ptr<Table> t = LoadTable(std::string(name));
-  if (in_transaction_) t->BeginTransaction();
+  for (int i = 0; i < Depth(); ++i) t->PushMark();
   Table& ref = *t;
   tables_[key] = std::move(t);
   return ref;
@@ -530,16 +600,34 @@ std::vector<uint8_t> BuildIndexBlocks(const std::vector<std::pair<const uint8_t*
   return out;
 }
 
-struct NewFile {
-  std::string final_name;  // file name in the folder
-  std::vector<uint8_t> bytes;
-};
+// Writes a new file beside the old one through a buffer, at increasing offsets.
+class FileSink {
+ public:
+  FileSink(int fd, std::string path) : fd_(fd), path_(std::move(path)) { buf_.reserve(kCapacity); }
+  void Write(const uint8_t* data, size_t size) {
+    if (buf_.size() + size > kCapacity) Drain();
+    if (size >= kCapacity) {
+      WriteAll(fd_, data, size, pos_, path_);
+      pos_ += size;
+      return;
+    }
+    buf_.insert(buf_.end(), data, data + size);
+  }
+  void Write(const std::vector<uint8_t>& bytes) { Write(bytes.data(), bytes.size()); }
+  void Drain() {
+    if (buf_.empty()) return;
+    WriteAll(fd_, buf_.data(), buf_.size(), pos_, path_);
+    pos_ += buf_.size();
+    buf_.clear();
+  }
 
-std::vector<uint8_t> Assemble(const std::vector<uint8_t>& header, const std::vector<std::vector<uint8_t>>& blocks) {
-  std::vector<uint8_t> out = header;
-  for (const auto& b : blocks) out.insert(out.end(), b.begin(), b.end());
-  return out;
-}
+ private:
+  static constexpr size_t kCapacity = 256 * 1024;
+  int fd_;
+  std::string path_;
+  uint64_t pos_ = 0;
+  std::vector<uint8_t> buf_;
+};
 
 std::string SecondaryExtension(const IndexDef& def, int field_number, int& composite_counter, bool x) {
   char buf[8];
@@ -551,6 +639,17 @@ std::string SecondaryExtension(const IndexDef& def, int field_number, int& compo
   return buf;
 }
 
+// Fills `block` (block_size bytes) as data block `index` (0-based) of `count` blocks holding
+// `n` records of `record_size` bytes that `fill` copies in.
+template <class Fill>
+void MakeBlock(std::vector<uint8_t>& block, size_t index, size_t count, int n, int record_size, Fill fill) {
+  std::fill(block.begin(), block.end(), 0);
+  PutU16(block.data(), index + 1 < count ? static_cast<uint16_t>(index + 2) : 0);
+  PutU16(block.data() + 2, index > 0 ? static_cast<uint16_t>(index) : 0);
+  PutU16(block.data() + 4, static_cast<uint16_t>((n - 1) * record_size));
+  for (int k = 0; k < n; ++k) fill(k, block.data() + kBlockHeaderSize + static_cast<size_t>(k) * record_size);
+}
+
 }  // namespace
 
 void Database::WriteFamily(Table& t) {
@@ -560,131 +659,23 @@ void Database::WriteFamily(Table& t) {
   const int rs = t.record_size_;
   const std::vector<RowId> rows = t.Rows();
 
-  // 1. BLOBs written since the last flush go to new space at the end of the .MB file.
-  std::unordered_map<uint64_t, BlobTail> new_tails;
-  const bool has_blobs = std::any_of(info.fields.begin(), info.fields.end(), [](const FieldDef& f) { return IsBlobType(f.type); });
-  bool mb_created = false;
+  // 1. BLOBs are written to the .MB file as they are set; here a table without one gets its
+  //    file, and what was written is made durable before any .DB refers to it.
+  const bool has_blobs = !t.blob_fields_.empty();
   if (has_blobs && !t.mb_exists_) {
-    // No .MB yet: every BLOB must fit its leader or be pending.
     for (RowId row : rows)
-      for (int i = 0; i < t.FieldCount(); ++i) {
-        if (!IsBlobType(info.fields[i].type) || t.pending_.count((uint64_t{row} << 8) | i)) continue;
-        const BlobTail tail = ReadBlobTail(t.Rec(row) + t.layout_[i].offset, t.layout_[i].size);
-        if (tail.offset != 0) throw EPxError("The BLOB file \"" + t.mb_path_ + "\" is missing; table \"" + name + "\" cannot be written");
-      }
-    t.mb_path_ = PathOf(name + ".MB");
-    Step("write " + name + ".MB");
-    t.mb_fd_ = ::open(t.mb_path_.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-    if (t.mb_fd_ < 0) throw EPxIoError("Cannot create \"" + t.mb_path_ + "\": " + ErrnoText());
-    std::vector<uint8_t> head(kMbChunk, 0);
-    PutU16(head.data() + 1, 1);
-    PutU16(head.data() + 3, 1);
-    const uint8_t magic[6] = {0x82, 0x73, 0x02, 0x00, 0x29, 0x00};
-    std::memcpy(head.data() + 5, magic, 6);
-    PutU16(head.data() + 0x0B, 0x1000);
-    PutU16(head.data() + 0x0D, 0x1000);
-    head[0x10] = 0x10;
-    PutU16(head.data() + 0x11, 0x0040);
-    PutU16(head.data() + 0x13, 0x0800);
-    PutU16(head.data() + 0x29, 0x02A1);
-    WriteAll(t.mb_fd_, head.data(), head.size(), 0, t.mb_path_);
-    t.mb_exists_ = true;
-    mb_created = true;
-  }
-  if (!t.pending_.empty()) {
-    struct stat st;
-    if (::fstat(t.mb_fd_, &st) != 0) throw EPxIoError("Cannot read \"" + t.mb_path_ + "\": " + ErrnoText());
-    uint64_t end = (static_cast<uint64_t>(st.st_size) + kMbChunk - 1) / kMbChunk * kMbChunk;
-    std::vector<uint8_t> shared;  // the type-3 block being filled
-    uint64_t shared_at = 0;
-    int next_slot = 63;
-    int used16 = 0x150 / 16;
-    auto close_shared = [&]() {
-      if (shared.empty()) return;
-      WriteAll(t.mb_fd_, shared.data(), shared.size(), shared_at, t.mb_path_);
-      shared.clear();
-    };
-    Step("write " + name + ".MB");
-    for (RowId row : rows) {
-      for (int i = 0; i < t.FieldCount(); ++i) {
-        auto it = t.pending_.find((uint64_t{row} << 8) | i);
-        if (it == t.pending_.end() || !it->second) continue;
-        Bytes data = *it->second;
-        if (info.fields[i].type == FieldType::kGraphic) {
-          Bytes prefixed = {1, 0, 0, 1, 0, 0, 0, 0};
-          PutU32(prefixed.data() + 4, static_cast<uint32_t>(data.size()));
-          prefixed.insert(prefixed.end(), data.begin(), data.end());
-          data = std::move(prefixed);
-        }
-        const int leader = t.layout_[i].size - kBlobTailSize;
-        if (data.size() <= static_cast<size_t>(leader)) continue;  // kept in the record
-        if (data.size() > 0x7FFFFFF0u) throw EPxError("A BLOB of table \"" + name + "\" is too large");
-        const uint16_t mod = 1;
-        if (data.size() <= 2048) {
-          const int chunks16 = static_cast<int>((data.size() + 15) / 16);
-          if (shared.empty() || next_slot < 0 || used16 + chunks16 > kMbChunk / 16) {
-            close_shared();
-            shared.assign(kMbChunk, 0);
-            shared[0] = 3;
-            PutU16(shared.data() + 1, 1);
-            shared_at = end;
-            end += kMbChunk;
-            next_slot = 63;
-            used16 = 0x150 / 16;
-          }
-          std::memcpy(shared.data() + used16 * 16, data.data(), data.size());
-          uint8_t* e = shared.data() + 12 + 5 * next_slot;
-          e[0] = static_cast<uint8_t>(used16);
-          e[1] = static_cast<uint8_t>(chunks16);
-          PutU16(e + 2, mod);
-          e[4] = static_cast<uint8_t>(data.size() - (chunks16 - 1) * 16);
-          new_tails[(uint64_t{row} << 8) | i] =
-              BlobTail{static_cast<uint32_t>(shared_at | next_slot), static_cast<uint32_t>(data.size()), mod};
-          used16 += chunks16;
-          --next_slot;
-        } else {
-          const uint64_t chunks = (data.size() + 9 + kMbChunk - 1) / kMbChunk;
-          if (chunks > 0xFFFF || end + chunks * kMbChunk > 0xFFFFFF00u)
-            throw EPxError("The BLOB file of table \"" + name + "\" is too large");
-          std::vector<uint8_t> head(9, 0);
-          head[0] = 2;
-          PutU16(head.data() + 1, static_cast<uint16_t>(chunks));
-          PutU32(head.data() + 3, static_cast<uint32_t>(data.size()));
-          PutU16(head.data() + 7, mod);
-          WriteAll(t.mb_fd_, head.data(), head.size(), end, t.mb_path_);
-          WriteAll(t.mb_fd_, data.data(), data.size(), end + 9, t.mb_path_);
-          // Pad the last chunk so the file ends on a chunk boundary.
-          const uint64_t stop = end + chunks * kMbChunk;
-          const uint8_t zero = 0;
-          WriteAll(t.mb_fd_, &zero, 1, stop - 1, t.mb_path_);
-          new_tails[(uint64_t{row} << 8) | i] =
-              BlobTail{static_cast<uint32_t>(end | 0xFF), static_cast<uint32_t>(data.size()), mod};
-          end = stop;
-        }
-        if (end > 0xFFFFFF00u) throw EPxError("The BLOB file of table \"" + name + "\" is too large");
-      }
-    }
-    close_shared();
+      for (int i : t.blob_fields_)
+        if (ReadBlobTail(t.Rec(row) + t.layout_[i].offset, t.layout_[i].size).offset != 0)
+          throw EPxError("The BLOB file \"" + t.mb_path_ + "\" is missing; table \"" + name + "\" cannot be written");
+    t.CreateMbFile();
   }
   if (has_blobs) {
     Step("sync " + name + ".MB");
     if (::fsync(t.mb_fd_) != 0) throw EPxIoError("Cannot write \"" + t.mb_path_ + "\": " + ErrnoText());
+    if (t.mb_) t.mb_->unsynced = false;
   }
 
-  // 2. The records in table order, with their new BLOB locations.
-  std::vector<uint8_t> out_records(rows.size() * static_cast<size_t>(rs));
-  std::vector<const uint8_t*> recs(rows.size());
-  for (size_t k = 0; k < rows.size(); ++k) {
-    uint8_t* dst = out_records.data() + k * rs;
-    std::memcpy(dst, t.Rec(rows[k]), rs);
-    for (int i = 0; i < t.FieldCount(); ++i) {
-      if (!IsBlobType(info.fields[i].type)) continue;
-      auto nt = new_tails.find((uint64_t{rows[k]} << 8) | i);
-      if (nt != new_tails.end()) WriteBlobTail(dst + t.layout_[i].offset, t.layout_[i].size, nt->second);
-    }
-    recs[k] = dst;
-  }
-
+  // 2. The .DB header.
   const TextCodec& codec = t.codec_;
   FileHeader h = t.header_;
   h.record_size = static_cast<uint16_t>(rs);
@@ -715,198 +706,240 @@ void Database::WriteFamily(Table& t) {
     h.field_names.push_back(HeaderText(codec, f.name));
   }
   h.header_size = 0;
+  const int bs = info.format.block_size;
+  const int per_block = (bs - kBlockHeaderSize) / rs;
+  const size_t data_blocks = (rows.size() + per_block - 1) / per_block;
+  if (data_blocks > 0xFFFF) throw EPxError("The table is too large for its block size");
+  h.file_blocks = h.blocks_used = h.last_block = static_cast<uint16_t>(data_blocks);
+  h.first_block = data_blocks ? 1 : 0;
+  const std::vector<uint8_t> db_header = BuildHeader(h);
 
-  std::vector<NewFile> files;
-  BlockFileBuilder data{info.format.block_size, rs, {}};
-  std::vector<std::pair<const uint8_t*, int>> firsts;
-  const std::vector<uint16_t> block_of = data.AddChain(recs, &firsts);
-  h.file_blocks = h.blocks_used = h.last_block = static_cast<uint16_t>(data.blocks.size());
-  h.first_block = data.blocks.empty() ? 0 : 1;
-  files.push_back({name + ".DB", Assemble(BuildHeader(h), data.blocks)});
-
-  // 3. Primary index.
-  const int index_kib = std::min(4, static_cast<int>(h.block_kib));
-  if (t.IsKeyed()) {
-    FileHeader p;
-    p.file_type = kFileTypePrimaryIndex;
-    p.level = h.level;
-    p.block_kib = static_cast<uint8_t>(index_kib);
-    p.record_size = static_cast<uint16_t>(t.key_size_ + 6);
-    for (int i = 0; i < info.key_field_count; ++i) p.fields.push_back(h.fields[i]);
-    p.sort_order = h.sort_order;
-    p.index_stamp = h.change_count1;
-    p.change_count1 = 1;
-    p.table_name = name + ".PX";
-    std::vector<uint8_t> blocks =
-        BuildIndexBlocks(firsts, t.key_size_, index_kib * 1024, p.root_block, p.index_levels, p.record_count);
-    p.file_blocks = p.blocks_used = p.last_block = static_cast<uint16_t>(blocks.size() / (index_kib * 1024));
-    p.first_block = p.file_blocks ? 1 : 0;
-    std::vector<uint8_t> bytes = BuildHeader(p);
-    bytes.insert(bytes.end(), blocks.begin(), blocks.end());
-    files.push_back({name + ".PX", std::move(bytes)});
-  }
-
-  // 4. Secondary indexes: .Xnn/.XGn hold (indexed fields, key fields, block number) in key
-  //    order, .Ynn/.YGn index them as the .PX indexes the .DB.
-  int composite = 0;
-  std::vector<std::vector<uint8_t>> keep_alive;
-  for (size_t ix = 0; ix < info.indexes.size(); ++ix) {
-    const IndexDef& def = info.indexes[ix];
-    if (def.primary) continue;
-    const auto& less = t.secondaries_[ix]->rows.key_comp();
-    const int first_field = less.fields[0] + 1;
-    const std::string xext = SecondaryExtension(def, first_field, composite, true);
-    const std::string yext = SecondaryExtension(def, first_field, composite, false);
-    const bool is_composite = xext[2] == 'G';
-    if (is_composite) ++composite;
-    FileHeader x;
-    x.file_type = is_composite ? kFileTypeCompositeXInc : kFileTypeSecondaryXInc;
-    x.level = h.level;
-    x.block_kib = static_cast<uint8_t>(index_kib);
-    x.code_page = h.code_page;
-    x.sort_order = h.sort_order;
-    x.sort_order_name = h.sort_order_name;
-    x.index_field = static_cast<uint8_t>(first_field);
-    x.direction = h.level == 70 ? (def.descending ? 0x11 : 0x01) : 0;
-    x.change_count1 = h.change_count1;
-    x.change_count2 = h.change_count2;
-    x.update_time = h.update_time;
-    x.table_name = name + xext;
-    if (is_composite) x.index_name = HeaderText(codec, def.name);
-    int key_size = 0;
-    for (int f : less.fields) {
-      x.fields.push_back(h.fields[f]);
-      x.field_names.push_back(h.field_names[f]);
-      key_size += t.layout_[f].size;
-    }
-    for (int f = 0; f < info.key_field_count; ++f) {
-      x.fields.push_back(h.fields[f]);
-      x.field_names.push_back(h.field_names[f]);
-      key_size += t.layout_[f].size;
-    }
-    x.fields.push_back({static_cast<uint8_t>(FieldType::kShort), 2});
-    x.field_names.push_back("Blk Num");
-    x.key_field_count = static_cast<uint16_t>(less.fields.size() + info.key_field_count);
-    x.record_size = static_cast<uint16_t>(key_size + 2);
-    // Entries in index order.
-    std::unordered_map<RowId, uint16_t> block_by_row;
-    block_by_row.reserve(rows.size());
-    for (size_t k = 0; k < rows.size(); ++k) block_by_row[rows[k]] = block_of[k];
-    std::vector<uint8_t> xrecs(t.secondaries_[ix]->rows.size() * x.record_size);
-    std::vector<const uint8_t*> xptr;
-    size_t k = 0;
-    for (RowId row : t.secondaries_[ix]->rows) {
-      uint8_t* e = xrecs.data() + k++ * x.record_size;
-      const uint8_t* src = t.Rec(row);  // BLOBs are never indexed: the stored record will do
-      size_t pos = 0;
-      for (int f : less.fields) {
-        std::memcpy(e + pos, src + t.layout_[f].offset, t.layout_[f].size);
-        pos += t.layout_[f].size;
-      }
-      std::memcpy(e + pos, src, t.key_size_);
-      pos += t.key_size_;
-      EncodeField(FieldType::kShort, Value(static_cast<int32_t>(block_by_row[row])), e + pos, 2, codec, "Blk Num");
-      xptr.push_back(e);
-    }
-    // Rows with equal indexed values come in primary-key order.
-    const size_t xkey = static_cast<size_t>(key_size);
-    std::stable_sort(xptr.begin(), xptr.end(), [&](const uint8_t* a, const uint8_t* b) {
-      const int c = std::memcmp(a, b, xkey);
-      return def.descending ? c > 0 : c < 0;
-    });
-    BlockFileBuilder xb{index_kib * 1024, x.record_size, {}};
-    std::vector<std::pair<const uint8_t*, int>> xfirsts;
-    xb.AddChain(xptr, &xfirsts);
-    x.record_count = static_cast<uint32_t>(xptr.size());
-    x.file_blocks = x.blocks_used = x.last_block = static_cast<uint16_t>(xb.blocks.size());
-    x.first_block = xb.blocks.empty() ? 0 : 1;
-    files.push_back({name + xext, Assemble(BuildHeader(x), xb.blocks)});
-    FileHeader y;
-    y.file_type = is_composite ? kFileTypeCompositeY : kFileTypeSecondaryY;
-    y.level = h.level;
-    y.block_kib = static_cast<uint8_t>(index_kib);
-    y.record_size = static_cast<uint16_t>(key_size + 6);
-    for (size_t f = 0; f + 1 < x.fields.size(); ++f) y.fields.push_back(x.fields[f]);
-    y.sort_order = h.sort_order;
-    y.index_stamp = x.change_count1;
-    y.table_name = name + yext;
-    std::vector<uint8_t> yblocks =
-        BuildIndexBlocks(xfirsts, key_size, index_kib * 1024, y.root_block, y.index_levels, y.record_count);
-    y.file_blocks = y.blocks_used = y.last_block = static_cast<uint16_t>(yblocks.size() / (index_kib * 1024));
-    y.first_block = y.file_blocks ? 1 : 0;
-    std::vector<uint8_t> ybytes = BuildHeader(y);
-    ybytes.insert(ybytes.end(), yblocks.begin(), yblocks.end());
-    files.push_back({name + yext, std::move(ybytes)});
-    keep_alive.push_back(std::move(xrecs));
-  }
-
-  // 5. Required fields: a new table with required fields gets a .VAL file.
-  const bool any_required = std::any_of(info.fields.begin(), info.fields.end(), [](const FieldDef& f) { return f.required; });
-  const std::string old_val = FindFile(name, ".VAL");
-  if (any_required && old_val.empty()) {
-    std::vector<uint8_t> v(0x35, 0);
-    v[0] = h.change_count2;
-    v[1] = VersionByteForLevel(h.level);
-    int count = 0;
-    for (size_t i = 0; i < info.fields.size(); ++i) {
-      if (!info.fields[i].required) continue;
-      std::vector<uint8_t> e(29, 0);
-      e[0] = static_cast<uint8_t>(i);
-      e[2] = 1;
-      v.insert(v.end(), e.begin(), e.end());
-      ++count;
-    }
-    v[2] = static_cast<uint8_t>(count);
-    PutU32(v.data() + 9, static_cast<uint32_t>(v.size()));
-    std::vector<uint8_t> footer(6, 0);
-    PutU16(footer.data(), static_cast<uint16_t>(count));
-    for (size_t i = 0; i < info.fields.size(); ++i) {
-      if (!info.fields[i].required) continue;
-      footer.push_back(static_cast<uint8_t>(i + 1));
-      footer.push_back(0);
-    }
-    for (const auto& f : h.fields) {
-      footer.push_back(f.type);
-      footer.push_back(f.size);
-    }
-    std::string tn = name + ".DB";
-    tn.resize(79, '\0');
-    footer.insert(footer.end(), tn.begin(), tn.end());
-    for (const auto& n : h.field_names) {
-      footer.insert(footer.end(), n.begin(), n.end());
-      footer.push_back(0);
-    }
-    v.insert(v.end(), footer.begin(), footer.end());
-    files.push_back({name + ".VAL", std::move(v)});
-  }
-
-  // 6. New files beside the old ones, synced; then the replacement.
+  // New files are written beside the old ones, synced, then replace them all at once.
   std::vector<std::pair<std::string, std::string>> renames;
   std::vector<std::string> written;
+  int fd = -1;
+  auto begin_file = [&](const std::string& final_name) {
+    const std::string path = PathOf(final_name + kNewSuffix);
+    Step("write " + final_name);
+    fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    if (fd < 0) throw EPxIoError("Cannot create \"" + path + "\": " + ErrnoText());
+    written.push_back(path);
+    return FileSink(fd, path);
+  };
+  auto end_file = [&](FileSink& sink, const std::string& final_name) {
+    const std::string path = PathOf(final_name + kNewSuffix);
+    sink.Drain();
+    Step("sync " + final_name);
+    if (::fsync(fd) != 0) throw EPxIoError("Cannot write \"" + path + "\": " + ErrnoText());
+    const int rc = ::close(fd);
+    fd = -1;
+    if (rc != 0) throw EPxIoError("Cannot write \"" + path + "\": " + ErrnoText());
+    // Replace the file of any case the folder holds.
+    std::string target = final_name;
+    const std::string existing = FindFile(BaseName(final_name), Extension(final_name));
+    if (!existing.empty()) target = existing;
+    renames.emplace_back(final_name + kNewSuffix, target);
+  };
+
   try {
-    for (const auto& f : files) {
-      const std::string tmp = f.final_name + kNewSuffix;
-      const std::string path = PathOf(tmp);
-      Step("write " + f.final_name);
-      const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-      if (fd < 0) throw EPxIoError("Cannot create \"" + path + "\": " + ErrnoText());
-      written.push_back(path);
-      try {
-        WriteAll(fd, f.bytes.data(), f.bytes.size(), 0, path);
-        Step("sync " + f.final_name);
-        if (::fsync(fd) != 0) throw EPxIoError("Cannot write \"" + path + "\": " + ErrnoText());
-      } catch (...) {
-        ::close(fd);
-        throw;
+    // 3. The records in table order, block by block; the first key and record count of each
+    //    block for the primary index, the block of each row for the secondary ones.
+    std::vector<std::pair<const uint8_t*, int>> firsts;
+    firsts.reserve(data_blocks);
+    const bool has_secondary =
+        std::any_of(t.secondaries_.begin(), t.secondaries_.end(), [](const auto& s) { return s != nullptr; });
+    std::vector<uint16_t> block_of(has_secondary ? t.slot_count_ : 0);
+    {
+      FileSink sink = begin_file(name + ".DB");
+      sink.Write(db_header);
+      std::vector<uint8_t> block(bs);
+      for (size_t b = 0; b < data_blocks; ++b) {
+        const size_t first = b * per_block;
+        const int n = static_cast<int>(std::min<size_t>(per_block, rows.size() - first));
+        MakeBlock(block, b, data_blocks, n, rs,
+                  [&](int k, uint8_t* dst) { std::memcpy(dst, t.Rec(rows[first + k]), rs); });
+        sink.Write(block);
+        firsts.emplace_back(t.Rec(rows[first]), n);
+        if (!block_of.empty())
+          for (int k = 0; k < n; ++k) block_of[rows[first + k]] = static_cast<uint16_t>(b + 1);
       }
-      if (::close(fd) != 0) throw EPxIoError("Cannot write \"" + path + "\": " + ErrnoText());
-      // Replace the file of any case the folder holds.
-      std::string final_name = f.final_name;
-      const std::string existing = FindFile(BaseName(f.final_name), Extension(f.final_name));
-      if (!existing.empty()) final_name = existing;
-      renames.emplace_back(tmp, final_name);
+      end_file(sink, name + ".DB");
+    }
+
+    // 4. Primary index.
+    const int index_kib = std::min(4, static_cast<int>(h.block_kib));
+    if (t.IsKeyed()) {
+      FileHeader p;
+      p.file_type = kFileTypePrimaryIndex;
+      p.level = h.level;
+      p.block_kib = static_cast<uint8_t>(index_kib);
+      p.record_size = static_cast<uint16_t>(t.key_size_ + 6);
+      for (int i = 0; i < info.key_field_count; ++i) p.fields.push_back(h.fields[i]);
+      p.sort_order = h.sort_order;
+      p.index_stamp = h.change_count1;
+      p.change_count1 = 1;
+      p.table_name = name + ".PX";
+      std::vector<uint8_t> blocks =
+          BuildIndexBlocks(firsts, t.key_size_, index_kib * 1024, p.root_block, p.index_levels, p.record_count);
+      p.file_blocks = p.blocks_used = p.last_block = static_cast<uint16_t>(blocks.size() / (index_kib * 1024));
+      p.first_block = p.file_blocks ? 1 : 0;
+      FileSink sink = begin_file(name + ".PX");
+      sink.Write(BuildHeader(p));
+      sink.Write(blocks);
+      end_file(sink, name + ".PX");
+    }
+
+    // 5. Secondary indexes: .Xnn/.XGn hold (indexed fields, key fields, block number) in key
+    //    order, .Ynn/.YGn index them as the .PX indexes the .DB.
+    int composite = 0;
+    for (size_t ix = 0; ix < info.indexes.size(); ++ix) {
+      const IndexDef& def = info.indexes[ix];
+      if (def.primary) continue;
+      const auto& less = t.secondaries_[ix]->rows.key_comp();
+      const int first_field = less.fields[0] + 1;
+      const std::string xext = SecondaryExtension(def, first_field, composite, true);
+      const std::string yext = SecondaryExtension(def, first_field, composite, false);
+      const bool is_composite = xext[2] == 'G';
+      if (is_composite) ++composite;
+      FileHeader x;
+      x.file_type = is_composite ? kFileTypeCompositeXInc : kFileTypeSecondaryXInc;
+      x.level = h.level;
+      x.block_kib = static_cast<uint8_t>(index_kib);
+      x.code_page = h.code_page;
+      x.sort_order = h.sort_order;
+      x.sort_order_name = h.sort_order_name;
+      x.index_field = static_cast<uint8_t>(first_field);
+      x.direction = h.level == 70 ? (def.descending ? 0x11 : 0x01) : 0;
+      x.change_count1 = h.change_count1;
+      x.change_count2 = h.change_count2;
+      x.update_time = h.update_time;
+      x.table_name = name + xext;
+      if (is_composite) x.index_name = HeaderText(codec, def.name);
+      // An entry is the indexed fields, then the key fields (BLOBs are never indexed, so the
+      // record's bytes will do), then the block number.
+      std::vector<std::pair<int, int>> pieces;  // (offset in the record, size)
+      int key_size = 0;
+      for (int f : less.fields) {
+        x.fields.push_back(h.fields[f]);
+        x.field_names.push_back(h.field_names[f]);
+        pieces.emplace_back(t.layout_[f].offset, t.layout_[f].size);
+        key_size += t.layout_[f].size;
+      }
+      for (int f = 0; f < info.key_field_count; ++f) {
+        x.fields.push_back(h.fields[f]);
+        x.field_names.push_back(h.field_names[f]);
+        key_size += t.layout_[f].size;
+      }
+      pieces.emplace_back(0, t.key_size_);
+      x.fields.push_back({static_cast<uint8_t>(FieldType::kShort), 2});
+      x.field_names.push_back("Blk Num");
+      x.key_field_count = static_cast<uint16_t>(less.fields.size() + info.key_field_count);
+      x.record_size = static_cast<uint16_t>(key_size + 2);
+      // Entries in index order; rows with equal indexed values in primary-key order.
+      std::vector<RowId> order(rows);
+      auto compare = [&](RowId a, RowId b) {
+        const uint8_t* ra = t.Rec(a);
+        const uint8_t* rb = t.Rec(b);
+        for (const auto& [off, size] : pieces) {
+          const int c = std::memcmp(ra + off, rb + off, size);
+          if (c) return def.descending ? c > 0 : c < 0;
+        }
+        return false;
+      };
+      std::sort(order.begin(), order.end(), compare);
+      const int xbs = index_kib * 1024;
+      const int xper = (xbs - kBlockHeaderSize) / x.record_size;
+      const size_t xblocks = (order.size() + xper - 1) / xper;
+      if (xblocks > 0xFFFF) throw EPxError("The index of table \"" + name + "\" is too large for its block size");
+      x.record_count = static_cast<uint32_t>(order.size());
+      x.file_blocks = x.blocks_used = x.last_block = static_cast<uint16_t>(xblocks);
+      x.first_block = xblocks ? 1 : 0;
+      std::vector<uint8_t> first_keys(xblocks * key_size);
+      std::vector<std::pair<const uint8_t*, int>> xfirsts;
+      xfirsts.reserve(xblocks);
+      auto make_entry = [&](RowId row, uint8_t* e) {
+        const uint8_t* src = t.Rec(row);
+        size_t pos = 0;
+        for (const auto& [off, size] : pieces) {
+          std::memcpy(e + pos, src + off, size);
+          pos += size;
+        }
+        EncodeField(FieldType::kShort, Value(static_cast<int32_t>(block_of[row])), e + pos, 2, codec, "Blk Num");
+      };
+      {
+        FileSink sink = begin_file(name + xext);
+        sink.Write(BuildHeader(x));
+        std::vector<uint8_t> block(xbs);
+        for (size_t b = 0; b < xblocks; ++b) {
+          const size_t first = b * xper;
+          const int n = static_cast<int>(std::min<size_t>(xper, order.size() - first));
+          MakeBlock(block, b, xblocks, n, x.record_size, [&](int k, uint8_t* dst) { make_entry(order[first + k], dst); });
+          sink.Write(block);
+          std::memcpy(first_keys.data() + b * key_size, block.data() + kBlockHeaderSize, key_size);
+          xfirsts.emplace_back(first_keys.data() + b * key_size, n);
+        }
+        end_file(sink, name + xext);
+      }
+      FileHeader y;
+      y.file_type = is_composite ? kFileTypeCompositeY : kFileTypeSecondaryY;
+      y.level = h.level;
+      y.block_kib = static_cast<uint8_t>(index_kib);
+      y.record_size = static_cast<uint16_t>(key_size + 6);
+      for (size_t f = 0; f + 1 < x.fields.size(); ++f) y.fields.push_back(x.fields[f]);
+      y.sort_order = h.sort_order;
+      y.index_stamp = x.change_count1;
+      y.table_name = name + yext;
+      std::vector<uint8_t> yblocks = BuildIndexBlocks(xfirsts, key_size, xbs, y.root_block, y.index_levels, y.record_count);
+      y.file_blocks = y.blocks_used = y.last_block = static_cast<uint16_t>(yblocks.size() / xbs);
+      y.first_block = y.file_blocks ? 1 : 0;
+      FileSink sink = begin_file(name + yext);
+      sink.Write(BuildHeader(y));
+      sink.Write(yblocks);
+      end_file(sink, name + yext);
+    }
+
+    // 6. Required fields: a new table with required fields gets a .VAL file.
+    const bool any_required = std::any_of(info.fields.begin(), info.fields.end(), [](const FieldDef& f) { return f.required; });
+    if (any_required && FindFile(name, ".VAL").empty()) {
+      std::vector<uint8_t> v(0x35, 0);
+      v[0] = h.change_count2;
+      v[1] = VersionByteForLevel(h.level);
+      int count = 0;
+      for (size_t i = 0; i < info.fields.size(); ++i) {
+        if (!info.fields[i].required) continue;
+        std::vector<uint8_t> e(29, 0);
+        e[0] = static_cast<uint8_t>(i);
+        e[2] = 1;
+        v.insert(v.end(), e.begin(), e.end());
+        ++count;
+      }
+      v[2] = static_cast<uint8_t>(count);
+      PutU32(v.data() + 9, static_cast<uint32_t>(v.size()));
+      std::vector<uint8_t> footer(6, 0);
+      PutU16(footer.data(), static_cast<uint16_t>(count));
+      for (size_t i = 0; i < info.fields.size(); ++i) {
+        if (!info.fields[i].required) continue;
+        footer.push_back(static_cast<uint8_t>(i + 1));
+        footer.push_back(0);
+      }
+      for (const auto& f : h.fields) {
+        footer.push_back(f.type);
+        footer.push_back(f.size);
+      }
+      std::string tn = name + ".DB";
+      tn.resize(79, '\0');
+      footer.insert(footer.end(), tn.begin(), tn.end());
+      for (const auto& n : h.field_names) {
+        footer.insert(footer.end(), n.begin(), n.end());
+        footer.push_back(0);
+      }
+      v.insert(v.end(), footer.begin(), footer.end());
+      FileSink sink = begin_file(name + ".VAL");
+      sink.Write(v);
+      end_file(sink, name + ".VAL");
     }
   } catch (...) {
+    if (fd >= 0) ::close(fd);
     for (const auto& p : written) ::unlink(p.c_str());
     throw;
   }
@@ -925,18 +958,12 @@ void Database::WriteFamily(Table& t) {
       for (const auto& p : written) ::unlink(p.c_str());
     throw;
   }
-  (void)mb_created;
 
   // 7. The table now matches its files.
-  for (const auto& [k, tail] : new_tails) {
-    const RowId row = static_cast<RowId>(k >> 8);
-    const int field = static_cast<int>(k & 0xFF);
-    WriteBlobTail(t.Rec(row) + t.layout_[field].offset, t.layout_[field].size, tail);
-  }
-  t.pending_.clear();
-  h.header_size = static_cast<uint16_t>(GetU16(files[0].bytes.data() + 2));
+  h.header_size = static_cast<uint16_t>(GetU16(db_header.data() + 2));
   t.header_ = h;
   t.dirty_ = false;
+  t.AfterFlush();
 }
 
 void Database::CommitReplacements(const std::string& name, const std::vector<std::pair<std::string, std::string>>& renames,
@@ -1012,13 +1039,13 @@ void Database::Recover() {
 }
 
 void Database::Flush() {
-  if (in_transaction_) throw EPxError("Cannot flush inside a transaction; commit it");
+  RequireNoTransaction("Cannot flush inside a transaction; commit it");
   for (auto& [key, t] : tables_)
     if (t->dirty_) WriteFamily(*t);
 }
 
 void Database::FlushTable(std::string_view name) {
-  if (in_transaction_) throw EPxError("Cannot flush inside a transaction; commit it");
+  RequireNoTransaction("Cannot flush inside a transaction; commit it");
   auto it = tables_.find(TableKey(name));
   if (it != tables_.end() && it->second->dirty_) WriteFamily(*it->second);
 }
@@ -1040,7 +1067,7 @@ TableFormat Database::FolderFormat() const {
 void Database::CreateTable(std::string_view name_view, const std::vector<FieldDef>& fields,
                            const std::vector<IndexDef>& indexes, std::optional<TableFormat> format) {
   RequireWriter("create a table");
-  if (in_transaction_) throw EPxError("Tables cannot be created inside a transaction");
+  RequireNoTransaction("Tables cannot be created inside a transaction");
   const std::string name(name_view);
   ValidateTableName(name);
   if (TableExists(name)) throw EPxError("Table \"" + name + "\" already exists");
@@ -1131,21 +1158,23 @@ void Database::CreateTable(std::string_view name_view, const std::vector<FieldDe
   t->dirty_ = true;
   WriteFamily(*t);
   tables_[TableKey(name)] = std::move(t);
+  ++schema_generation_;
 }
 
 void Database::DeleteTable(std::string_view name_view) {
   RequireWriter("delete a table");
-  if (in_transaction_) throw EPxError("Tables cannot be deleted inside a transaction");
+  RequireNoTransaction("Tables cannot be deleted inside a transaction");
   const std::string name(name_view);
   if (!TableExists(name)) throw EPxError("Table \"" + name + "\" does not exist");
   tables_.erase(TableKey(name));
+  ++schema_generation_;
   const std::vector<std::string> files = FamilyFiles(name);
   CommitReplacements(name, {}, files);
 }
 
 void Database::RenameTable(std::string_view old_view, std::string_view new_view) {
   RequireWriter("rename a table");
-  if (in_transaction_) throw EPxError("Tables cannot be renamed inside a transaction");
+  RequireNoTransaction("Tables cannot be renamed inside a transaction");
   const std::string old_name(old_view), new_name(new_view);
   ValidateTableName(new_name);
   if (!TableExists(old_name)) throw EPxError("Table \"" + old_name + "\" does not exist");
@@ -1156,6 +1185,7 @@ void Database::RenameTable(std::string_view old_view, std::string_view new_view)
   if (it != tables_.end() && it->second->dirty_) WriteFamily(*it->second);
   std::vector<std::pair<std::string, std::string>> renames;
   for (const auto& f : FamilyFiles(old_name)) renames.emplace_back(f, new_name + Upper(Extension(f)));
+  ++schema_generation_;
   CommitReplacements(old_name, renames, {});
   // The name inside the headers.
   for (const auto& [from, to] : renames) {
@@ -1164,11 +1194,11 @@ void Database::RenameTable(std::string_view old_view, std::string_view new_view)
     const std::string path = PathOf(to);
     const int fd = ::open(path.c_str(), O_RDWR | O_CLOEXEC);
     if (fd < 0) continue;
-    uint8_t head[0x800];
-    const ssize_t n = ::pread(fd, head, sizeof head, 0);
     try {
-      if (n >= 0x58) {
-        const FileHeader h = ParseHeader(path, head, static_cast<size_t>(n));
+      uint64_t file_size = 0;
+      const std::vector<uint8_t> head = ReadHeaderBytes(path, &file_size);
+      if (head.size() >= 0x58) {
+        const FileHeader h = ParseHeader(path, head.data(), head.size(), file_size);
         const bool names = !h.IsIndexFile();
         const size_t pos = (HasDataHeader(h.level, h.file_type) ? 0x78 : 0x58) + 2 * h.field_count + 4 +
                            (names ? 4 * h.field_count : 0);
@@ -1179,7 +1209,7 @@ void Database::RenameTable(std::string_view old_view, std::string_view new_view)
         WriteAll(fd, reinterpret_cast<const uint8_t*>(tn.data()), len, pos, path);
         ::fsync(fd);
       }
-    } catch (const EPxCorrupt&) {
+    } catch (const EPxError&) {
       // A header this engine cannot read keeps its old name inside.
     }
     ::close(fd);
@@ -1196,30 +1226,59 @@ void Database::RenameTable(std::string_view old_view, std::string_view new_view)
 
 // ---------------------------------------------------------------- transactions
 
+void Database::RequireNoTransaction(const char* message) const {
+  if (in_transaction_ || savepoints_ > 0) throw EPxError(message);
+}
+
 void Database::StartTransaction() {
   RequireWriter("start a transaction");
   if (in_transaction_) throw EPxError("A transaction is already active");
+  if (savepoints_ > 0) throw EPxError("A transaction cannot start inside a savepoint");
   in_transaction_ = true;
-  for (auto& [k, t] : tables_) t->BeginTransaction();
+  for (auto& [k, t] : tables_) t->PushMark();
 }
 
 void Database::Commit() {
   if (!in_transaction_) throw EPxError("No transaction is active");
+  const int savepoints = savepoints_;
   in_transaction_ = false;
+  savepoints_ = 0;
   try {
     for (auto& [k, t] : tables_)
       if (t->dirty_) WriteFamily(*t);
   } catch (...) {
     in_transaction_ = true;  // still undoable
+    savepoints_ = savepoints;
     throw;
   }
-  for (auto& [k, t] : tables_) t->EndTransaction(false);
+  for (auto& [k, t] : tables_) t->DropMarks();
 }
 
 void Database::Rollback() {
   if (!in_transaction_) throw EPxError("No transaction is active");
-  for (auto& [k, t] : tables_) t->EndTransaction(true);
+  for (auto& [k, t] : tables_) {
+    t->UndoToMark(0);
+    t->DropMarks();
+  }
   in_transaction_ = false;
+  savepoints_ = 0;
+}
+
+void Database::Savepoint() {
+  RequireWriter("set a savepoint");
+  ++savepoints_;
+  for (auto& [k, t] : tables_) t->PushMark();
+}
+
+void Database::ReleaseSavepoint() {
+  if (savepoints_ == 0) throw EPxError("No savepoint is open");
+  --savepoints_;
+  for (auto& [k, t] : tables_) t->PopMark();
+}
+
+void Database::RollbackToSavepoint() {
+  if (savepoints_ == 0) throw EPxError("No savepoint is open");
+  for (auto& [k, t] : tables_) t->UndoToMark(static_cast<size_t>(Depth() - 1));
 }
 
 }  // namespace atlor::pxengine

@@ -16,15 +16,21 @@
 // then a commit note (NAME.atlor-commit) lists the replacements; the replacements are done and
 // the note removed. A writer that opens the folder finishes a replacement a crash interrupted,
 // and removes new files without a note. So a crash leaves the old family or the new one. BLOB
-// data goes to space of the .MB file that the current .DB does not use (appended), so the old
-// family stays valid until the replacement; unchanged BLOBs are not rewritten.
+// data is written to the .MB file when it is set, into space that the .DB on disk does not use
+// (free space, or the end of the file), so the old family stays valid until the replacement;
+// after it, the space of BLOBs the new .DB no longer uses is free for new ones. Unchanged BLOBs
+// are not rewritten.
 //
 // One writer: a Database opened for writing holds an exclusive lock on the folder's
 // ATLORPX.LCK file; a second writer gets EPxError. Readers (OpenMode::kReadOnly) take no lock.
 //
 // Transactions: between StartTransaction and Commit every change can be undone by Rollback.
-// Commit flushes the changed tables. Creating, deleting and renaming tables is refused inside a
-// transaction. Not thread-safe: one thread uses a Database and its tables.
+// Commit flushes the changed tables. Savepoints nest inside a transaction or stand on their own
+// (the SQL layer puts each statement in one, so that a failing statement changes nothing):
+// RollbackToSavepoint undoes the changes made since the innermost savepoint, ReleaseSavepoint
+// keeps them (outside a transaction they then stay in memory until a flush). Creating, deleting
+// and renaming tables and flushing are refused inside a transaction or savepoint. Not
+// thread-safe: one thread uses a Database and its tables.
 
 #include <functional>
 #include <map>
@@ -100,9 +106,18 @@ class Database {
   void FlushTable(std::string_view name);
 
   void StartTransaction();
-  void Commit();    // flushes the changed tables, then ends the transaction
+  void Commit();    // flushes the changed tables, then ends the transaction (and its savepoints)
   void Rollback();  // undoes every change made since StartTransaction
   bool InTransaction() const { return in_transaction_; }
+
+  void Savepoint();             // opens a savepoint inside the innermost one
+  void ReleaseSavepoint();      // closes the innermost savepoint, keeping its changes
+  void RollbackToSavepoint();   // undoes the changes since the innermost savepoint (it stays open)
+  int SavepointCount() const { return savepoints_; }
+
+  // Grows by one whenever a table is created, deleted or renamed (the SQL layer re-reads the
+  // folder's tables when it changes).
+  uint64_t SchemaGeneration() const { return schema_generation_; }
 
   // Test seam: called before each step of writing files ("write NAME.DB", "sync ...",
   // "commit NAME", "replace NAME.DB", "remove ..."); a hook that throws interrupts the work
@@ -132,12 +147,16 @@ class Database {
   void RequireWriter(const char* what) const;
   TableFormat FolderFormat() const;
   std::string TableKey(std::string_view name) const;
+  void RequireNoTransaction(const char* message) const;
+  int Depth() const { return (in_transaction_ ? 1 : 0) + savepoints_; }
 
   std::string folder_;
   DatabaseOptions options_;
   int lock_fd_ = -1;
   std::map<std::string, std::unique_ptr<Table>> tables_;  // by upper-case name
   bool in_transaction_ = false;
+  int savepoints_ = 0;
+  uint64_t schema_generation_ = 0;
   std::function<void(const std::string&)> hook_;
 };
 

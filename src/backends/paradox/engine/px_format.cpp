@@ -252,6 +252,10 @@ int ExpectedSize(uint8_t type) {
 }  // namespace
 
 FileHeader ParseHeader(const std::string& file, const uint8_t* data, size_t size) {
+  return ParseHeader(file, data, size, size);
+}
+
+FileHeader ParseHeader(const std::string& file, const uint8_t* data, size_t size, uint64_t file_size) {
   ByteReader r(file, data, size);
   FileHeader h;
   if (size < 0x58) r.Fail("the file is too short for a table header");
@@ -353,9 +357,9 @@ FileHeader ParseHeader(const std::string& file, const uint8_t* data, size_t size
   if (h.file_blocks > 0) {
     // The last block may be cut short after its records.
     const uint64_t need = h.header_size + static_cast<uint64_t>(h.file_blocks - 1) * h.BlockSize() + kBlockHeaderSize;
-    if (need > size)
+    if (need > file_size)
       r.Fail("the header says " + std::to_string(h.file_blocks) + " blocks, the file holds " +
-             std::to_string((size - h.header_size) / h.BlockSize()));
+             std::to_string((file_size - h.header_size) / h.BlockSize()));
   }
   if (h.first_block > h.file_blocks) r.Fail("invalid first block");
   return h;

@@ -163,6 +163,8 @@ struct FileHeader {
 // Parses and checks the header; raises EPxCorrupt naming `file` when it is damaged or its sizes
 // do not fit the file.
 FileHeader ParseHeader(const std::string& file, const uint8_t* data, size_t size);
+// The same for the first `size` bytes of a file of `file_size` bytes (at least the header).
+FileHeader ParseHeader(const std::string& file, const uint8_t* data, size_t size, uint64_t file_size);
 
 // Builds a header of `header_size` bytes (0: 0x800, or 0x1000 when the variable part does not
 // fit). Field names are raw code-page bytes.

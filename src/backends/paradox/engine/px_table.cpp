@@ -1,8 +1,11 @@
 #include "backends/paradox/engine/px_table.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstring>
 
 #include "backends/paradox/engine/px_database.h"
@@ -12,6 +15,28 @@
 namespace atlor::pxengine {
 
 using namespace format;
+
+namespace {
+
+constexpr uint32_t kSharedBlobMax = 2048;  // larger BLOBs get blocks of their own
+constexpr int kSharedSlots = 64;
+constexpr int kSharedDataStart16 = 0x150 / 16;  // first 16-byte unit after the slot table
+
+std::string ErrnoText() { return std::strerror(errno); }
+
+void PWriteAll(int fd, const uint8_t* data, size_t size, uint64_t offset, const std::string& path) {
+  size_t done = 0;
+  while (done < size) {
+    const ssize_t n = ::pwrite(fd, data + done, size - done, static_cast<off_t>(offset + done));
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) throw EPxIoError("Cannot write \"" + path + "\": " + ErrnoText());
+    done += static_cast<size_t>(n);
+  }
+}
+
+uint32_t ChunksFor(uint32_t length) { return (length + 9 + kMbChunk - 1) / kMbChunk; }
+
+}  // namespace
 
 Table::Table() = default;
 
@@ -27,15 +52,23 @@ int Table::FieldIndex(std::string_view name) const {
 
 void Table::Setup() {
   layout_.clear();
+  blob_fields_.clear();
   int offset = 0;
-  for (const auto& f : info_.fields) {
+  for (int i = 0; i < FieldCount(); ++i) {
+    const auto& f = info_.fields[i];
     layout_.push_back({offset, f.StoredSize()});
     offset += f.StoredSize();
+    if (IsBlobType(f.type)) blob_fields_.push_back(i);
   }
   record_size_ = offset;
   key_size_ = 0;
   for (int i = 0; i < info_.key_field_count; ++i) key_size_ += layout_[i].size;
-  primary_ = IsKeyed() ? std::make_unique<std::set<RowId, PrimaryLess>>(PrimaryLess{this}) : nullptr;
+  // Pages of up to 64 KiB, at least 16 records.
+  page_shift_ = 4;
+  while (page_shift_ < 16 && (size_t{2} << page_shift_) * static_cast<size_t>(std::max(record_size_, 1)) <= 65536)
+    ++page_shift_;
+  page_mask_ = (uint32_t{1} << page_shift_) - 1;
+  primary_ = IsKeyed() ? std::make_unique<SortedRowIndex<PrimaryLess>>(PrimaryLess{this}) : nullptr;
   secondaries_.clear();
   for (const auto& idx : info_.indexes) {
     if (idx.primary) {
@@ -54,10 +87,10 @@ void Table::Setup() {
 
 std::vector<RowId> Table::Rows() const {
   std::vector<RowId> rows;
-  rows.reserve(live_count_);
   if (primary_) {
-    rows.assign(primary_->begin(), primary_->end());
+    primary_->append_to(rows);
   } else {
+    rows.reserve(live_count_);
     for (RowId r = 0; r < slot_count_; ++r)
       if (live_[r]) rows.push_back(r);
   }
@@ -74,8 +107,6 @@ Value Table::Get(RowId row, int field) const {
   const FieldDef& f = info_.fields[field];
   const uint8_t* p = Rec(row) + layout_[field].offset;
   if (!IsBlobType(f.type)) return DecodeField(f.type, p, layout_[field].size, codec_);
-  auto it = pending_.find((uint64_t{row} << 8) | field);
-  if (it != pending_.end()) return it->second ? BlobValue(field, *it->second) : Value::Null();
   return BlobValue(field, ReadBlob(row, field));
 }
 
@@ -95,8 +126,6 @@ std::vector<Value> Table::GetRecord(RowId row, BlobFetch fetch) const {
 
 uint32_t Table::BlobLength(RowId row, int field) const {
   CheckRow(row);
-  auto it = pending_.find((uint64_t{row} << 8) | field);
-  if (it != pending_.end()) return it->second ? static_cast<uint32_t>(it->second->size()) : 0;
   return ReadBlobTail(Rec(row) + layout_[field].offset, layout_[field].size).length;
 }
 
@@ -124,6 +153,7 @@ Bytes Table::ReadBlob(RowId row, int field) const {
     size_t done = 0;
     while (done < count) {
       const ssize_t n = ::pread(mb_fd_, out + done, count - done, static_cast<off_t>(pos + done));
+      if (n < 0 && errno == EINTR) continue;
       if (n < 0) throw EPxIoError("Cannot read \"" + mb_path_ + "\": " + std::strerror(errno));
       if (n == 0) throw EPxCorrupt(mb_path_, "a BLOB lies outside the file");
       done += static_cast<size_t>(n);
@@ -132,9 +162,9 @@ Bytes Table::ReadBlob(RowId row, int field) const {
   const uint64_t block = tail.offset & ~uint64_t{0xFF};
   const unsigned slot = tail.offset & 0xFF;
   uint8_t head[12];
-  read_at(block, 9, head);
   Bytes data;
   if (slot == 0xFF) {
+    read_at(block, 9, head);
     if (head[0] != 2) throw EPxCorrupt(mb_path_, "a BLOB points to a block that is not a single-BLOB block");
     const uint32_t length = GetU32(head + 3);
     const uint16_t chunks = GetU16(head + 1);
@@ -144,7 +174,8 @@ Bytes Table::ReadBlob(RowId row, int field) const {
     data.resize(length);
     read_at(block + 9, length, data.data());
   } else {
-    if (slot > 63) throw EPxCorrupt(mb_path_, "invalid BLOB slot");
+    if (slot >= kSharedSlots) throw EPxCorrupt(mb_path_, "invalid BLOB slot");
+    read_at(block, 1, head);
     if (head[0] != 3) throw EPxCorrupt(mb_path_, "a BLOB points to a block that is not a shared block");
     uint8_t entry[5];
     read_at(block + 12 + 5 * slot, 5, entry);
@@ -167,20 +198,28 @@ std::optional<RowId> Table::FindKey(const std::vector<Value>& key) const {
   if (!primary_) throw EPxError("Table \"" + info_.name + "\" has no primary key");
   if (key.empty() || key.size() > static_cast<size_t>(info_.key_field_count))
     throw EPxError("Table \"" + info_.name + "\": wrong number of key values");
-  std::vector<uint8_t> bytes;
+  uint8_t small[256];
+  std::vector<uint8_t> large;
+  uint8_t* bytes = small;
+  size_t total = 0;
+  for (size_t i = 0; i < key.size(); ++i) total += layout_[i].size;
+  if (total > sizeof small) {
+    large.resize(total);
+    bytes = large.data();
+  }
+  size_t pos = 0;
   for (size_t i = 0; i < key.size(); ++i) {
     const auto& l = layout_[i];
-    bytes.resize(bytes.size() + l.size);
     try {
-      EncodeField(info_.fields[i].type, key[i], bytes.data() + bytes.size() - l.size, l.size, codec_,
-                  info_.fields[i].name);
+      EncodeField(info_.fields[i].type, key[i], bytes + pos, l.size, codec_, info_.fields[i].name);
     } catch (const EPxError&) {
       return std::nullopt;  // a value that cannot be stored matches no row
     }
+    pos += l.size;
   }
-  PrimaryLess::Probe probe{bytes.data(), bytes.size()};
+  PrimaryLess::Probe probe{bytes, total};
   auto it = primary_->lower_bound(probe);
-  if (it == primary_->end() || std::memcmp(Rec(*it), bytes.data(), bytes.size()) != 0) return std::nullopt;
+  if (it == primary_->end() || std::memcmp(Rec(*it), bytes, total) != 0) return std::nullopt;
   return *it;
 }
 
@@ -207,8 +246,8 @@ std::vector<RowId> Table::FindEqual(int index, const std::vector<Value>& values)
       }
     }
     PrimaryLess::Probe probe{bytes.data(), bytes.size()};
-    auto range = primary_->equal_range(probe);
-    out.assign(range.first, range.second);
+    for (auto it = primary_->lower_bound(probe), stop = primary_->upper_bound(probe); it != stop; ++it)
+      out.push_back(*it);
     return out;
   }
   const SecondaryIndex& si = *secondaries_[index];
@@ -224,8 +263,8 @@ std::vector<RowId> Table::FindEqual(int index, const std::vector<Value>& values)
       return out;
     }
   }
-  auto range = si.rows.equal_range(probe);
-  out.assign(range.first, range.second);
+  for (auto it = si.rows.lower_bound(probe), stop = si.rows.upper_bound(probe); it != stop; ++it)
+    out.push_back(*it);
   return out;
 }
 
@@ -238,15 +277,28 @@ int Table::IndexOnField(int field) const {
   return -1;
 }
 
+size_t Table::MemoryUse() const {
+  size_t n = pages_.size() * ((size_t{1} << page_shift_) * record_size_ + sizeof(pages_[0])) + live_.capacity();
+  if (primary_) n += primary_->MemoryUse();
+  for (const auto& s : secondaries_)
+    if (s) n += s->rows.MemoryUse();
+  n += undo_.capacity() * sizeof(UndoEntry) + undo_bytes_.capacity() + scratch_.capacity();
+  if (mb_) n += mb_->free.size() * 48 + mb_->fresh.size() * 32 + mb_->odd_sizes.size() * 32;
+  return n;
+}
+
+uint64_t Table::BlobFileSize() const {
+  struct stat st;
+  if (mb_fd_ < 0 || ::fstat(mb_fd_, &st) != 0) return 0;
+  return static_cast<uint64_t>(st.st_size);
+}
+
 // ---------------------------------------------------------------- changes
 
 RowId Table::NewSlot() {
   if (slot_count_ == UINT32_MAX - 1) throw EPxError("Table \"" + info_.name + "\" is full");
-  const size_t need = static_cast<size_t>(slot_count_ + 1) * record_size_;
-  if (arena_.size() < need) {
-    arena_.reserve(std::max(need, arena_.size() + arena_.size() / 2));
-    arena_.resize(need);
-  }
+  if ((slot_count_ >> page_shift_) >= pages_.size())
+    pages_.emplace_back(new uint8_t[(size_t{1} << page_shift_) * record_size_]);
   live_.push_back(0);
   return slot_count_++;
 }
@@ -275,14 +327,14 @@ bool Table::KeyTaken(const uint8_t* rec, RowId except) const {
     SecondaryLess::Probe probe{{}, less.fields.size()};
     for (int f : less.fields)
       probe.bytes.insert(probe.bytes.end(), rec + layout_[f].offset, rec + layout_[f].offset + layout_[f].size);
-    auto range = secondaries_[i]->rows.equal_range(probe);
-    for (auto it = range.first; it != range.second; ++it)
+    for (auto it = secondaries_[i]->rows.lower_bound(probe), stop = secondaries_[i]->rows.upper_bound(probe);
+         it != stop; ++it)
       if (*it != except) return true;
   }
   return false;
 }
 
-void Table::EncodeInto(uint8_t* rec, RowId row, int field, const Value& value, bool for_insert) {
+void Table::EncodeInto(uint8_t* rec, int field, const Value& value, bool for_insert, Bytes* blob) {
   const FieldDef& f = info_.fields[field];
   uint8_t* p = rec + layout_[field].offset;
   const int size = layout_[field].size;
@@ -302,10 +354,9 @@ void Table::EncodeInto(uint8_t* rec, RowId row, int field, const Value& value, b
     EncodeField(f.type, value, p, size, codec_, f.name);
     return;
   }
-  // BLOB: keep the content until the flush; the record holds the leader and the length.
-  std::shared_ptr<const Bytes> data;
+  // BLOB: the record gets the leader and the length; the content is written by StoreBlobs.
+  Bytes bytes;
   if (!value.IsEmptyOrNull()) {
-    Bytes bytes;
     if (value.Kind() == ValueKind::kString) {
       const std::string& s = value.StringRef();
       if (f.type == FieldType::kMemo || f.type == FieldType::kFmtMemo) {
@@ -314,6 +365,8 @@ void Table::EncodeInto(uint8_t* rec, RowId row, int field, const Value& value, b
       } else {
         bytes.assign(s.begin(), s.end());
       }
+    } else if (value.Kind() == ValueKind::kBytes) {
+      bytes = value.BytesRef();
     } else {
       try {
         bytes = value.ToBytes();
@@ -321,43 +374,40 @@ void Table::EncodeInto(uint8_t* rec, RowId row, int field, const Value& value, b
         throw EPxError("The value for field \"" + f.name + "\" is not a text or byte array");
       }
     }
-    if (!bytes.empty()) data = std::make_shared<const Bytes>(std::move(bytes));
   }
   std::memset(p, 0, size);
-  const int leader = size - kBlobTailSize;
-  if (data) {
-    std::memcpy(p, data->data(), std::min<size_t>(leader, data->size()));
-    WriteBlobTail(p, size, BlobTail{0, static_cast<uint32_t>(data->size()), 0});
+  if (bytes.empty()) return;
+  const size_t leader = static_cast<size_t>(size - kBlobTailSize);
+  const bool graphic = f.type == FieldType::kGraphic;
+  if (bytes.size() + (graphic ? 8 : 0) <= leader) {  // kept in the record
+    std::memcpy(p, bytes.data(), bytes.size());
+    WriteBlobTail(p, size, BlobTail{0, static_cast<uint32_t>(bytes.size()), 0});
+    return;
   }
-  pending_[(uint64_t{row} << 8) | field] = std::move(data);
+  if (graphic) {
+    Bytes prefixed = {1, 0, 0, 1, 0, 0, 0, 0};
+    PutU32(prefixed.data() + 4, static_cast<uint32_t>(bytes.size()));
+    prefixed.insert(prefixed.end(), bytes.begin(), bytes.end());
+    bytes = std::move(prefixed);
+  }
+  if (bytes.size() > 0x7FFFFFF0u) throw EPxError("A BLOB of table \"" + info_.name + "\" is too large");
+  std::memcpy(p, bytes.data(), std::min(leader, bytes.size()));
+  WriteBlobTail(p, size, BlobTail{0, static_cast<uint32_t>(bytes.size()), 0});
+  *blob = std::move(bytes);
 }
 
-void Table::CheckRequired(const uint8_t* rec, RowId row) const {
+void Table::CheckRequired(const uint8_t* rec) const {
   for (int i = 0; i < FieldCount(); ++i) {
     const FieldDef& f = info_.fields[i];
-    if (!f.required) continue;
-    bool blank = IsBlank(rec + layout_[i].offset, layout_[i].size);
-    if (IsBlobType(f.type)) {
-      auto it = pending_.find((uint64_t{row} << 8) | i);
-      if (it != pending_.end()) blank = !it->second;
-    }
-    if (blank) throw EPxError("Field value required: \"" + f.name + "\" of table \"" + info_.name + "\"");
+    if (f.required && IsBlank(rec + layout_[i].offset, layout_[i].size))
+      throw EPxError("Field value required: \"" + f.name + "\" of table \"" + info_.name + "\"");
   }
 }
 
 void Table::SaveUndo(int kind, RowId row) {
-  if (!in_transaction_) return;
-  UndoEntry e{static_cast<UndoEntry::Kind>(kind), row, {}, {}};
-  if (kind != UndoEntry::kInsert) {
-    e.old_bytes.assign(Rec(row), Rec(row) + record_size_);
-    for (int i = 0; i < FieldCount(); ++i) {
-      if (!IsBlobType(info_.fields[i].type)) continue;
-      auto it = pending_.find((uint64_t{row} << 8) | i);
-      if (it != pending_.end()) e.old_blobs.emplace_back(i, it->second);
-      else e.old_blobs.emplace_back(-1 - i, nullptr);  // no pending value
-    }
-  }
-  undo_.push_back(std::move(e));
+  if (marks_.empty()) return;
+  undo_.push_back(UndoEntry{static_cast<UndoEntry::Kind>(kind), row, undo_bytes_.size()});
+  if (kind != UndoEntry::kInsert) undo_bytes_.insert(undo_bytes_.end(), Rec(row), Rec(row) + record_size_);
 }
 
 RowId Table::Insert(const std::vector<Value>& values) {
@@ -365,27 +415,18 @@ RowId Table::Insert(const std::vector<Value>& values) {
   if (values.size() > static_cast<size_t>(FieldCount()))
     throw EPxError("Table \"" + info_.name + "\": too many values for a record");
   std::vector<uint8_t> rec(record_size_, 0);
-  const RowId row = slot_count_;  // the slot NewSlot will give
-  std::vector<uint64_t> blob_keys;
-  try {
-    for (int i = 0; i < FieldCount(); ++i) {
-      const Value& v = i < static_cast<int>(values.size()) ? values[i] : Value();
-      if (IsBlobType(info_.fields[i].type)) blob_keys.push_back((uint64_t{row} << 8) | i);
-      EncodeInto(rec.data(), row, i, v, true);
-    }
-    CheckRequired(rec.data(), row);
-    // Check the keys against a temporary copy placed in the new slot.
-    NewSlot();
-    std::memcpy(Rec(row), rec.data(), record_size_);
-    if (KeyTaken(Rec(row), row)) {
-      --slot_count_;
-      live_.pop_back();
-      throw EPxError("Key violation in table \"" + info_.name + "\"");
-    }
-  } catch (...) {
-    for (auto k : blob_keys) pending_.erase(k);
-    throw;
+  std::vector<std::pair<int, Bytes>> blobs;
+  for (int i = 0; i < FieldCount(); ++i) {
+    const Value& v = i < static_cast<int>(values.size()) ? values[i] : Value();
+    Bytes blob;
+    EncodeInto(rec.data(), i, v, true, &blob);
+    if (!blob.empty()) blobs.emplace_back(i, std::move(blob));
   }
+  CheckRequired(rec.data());
+  if (KeyTaken(rec.data(), kNoRow)) throw EPxError("Key violation in table \"" + info_.name + "\"");
+  if (!blobs.empty()) StoreBlobs(rec.data(), blobs);
+  const RowId row = NewSlot();
+  std::memcpy(Rec(row), rec.data(), record_size_);
   // Auto-increment: the highest value in use.
   for (int i = 0; i < FieldCount(); ++i) {
     if (info_.fields[i].type != FieldType::kAutoInc) continue;
@@ -407,38 +448,31 @@ void Table::Update(RowId row, const std::vector<Value>& values) {
   if (values.size() > static_cast<size_t>(FieldCount()))
     throw EPxError("Table \"" + info_.name + "\": too many values for a record");
   std::vector<uint8_t> rec(Rec(row), Rec(row) + record_size_);
-  // Encode the new values into a copy; BLOB values go to pending_ only after all checks.
-  auto saved_pending = pending_;  // small in practice: only BLOBs changed since the last flush
+  std::vector<std::pair<int, Bytes>> blobs;
   for (size_t i = 0; i < values.size(); ++i) {
     if (values[i].IsEmpty()) continue;
-    EncodeInto(rec.data(), row, static_cast<int>(i), values[i], false);
+    Bytes blob;
+    EncodeInto(rec.data(), static_cast<int>(i), values[i], false, &blob);
+    if (!blob.empty()) blobs.emplace_back(static_cast<int>(i), std::move(blob));
   }
-  try {
-    CheckRequired(rec.data(), row);
-  } catch (...) {
-    pending_ = std::move(saved_pending);
-    throw;
+  CheckRequired(rec.data());
+  // Do the indexes see a change? (A BLOB update changes none.)
+  const uint8_t* old = Rec(row);
+  bool reindex = std::memcmp(old, rec.data(), key_size_) != 0;
+  for (size_t i = 0; i < secondaries_.size() && !reindex; ++i) {
+    if (!secondaries_[i]) continue;
+    for (int f : secondaries_[i]->rows.key_comp().fields)
+      if (std::memcmp(old + layout_[f].offset, rec.data() + layout_[f].offset, layout_[f].size) != 0) reindex = true;
   }
-  std::vector<std::pair<uint64_t, std::shared_ptr<const Bytes>>> new_blobs;
-  for (int i = 0; i < FieldCount(); ++i) {
-    if (!IsBlobType(info_.fields[i].type)) continue;
-    const uint64_t k = (uint64_t{row} << 8) | i;
-    auto it = pending_.find(k);
-    if (it != pending_.end()) new_blobs.emplace_back(k, it->second);
-  }
-  pending_ = std::move(saved_pending);
+  if (reindex && KeyTaken(rec.data(), row)) throw EPxError("Key violation in table \"" + info_.name + "\"");
+  if (!blobs.empty()) StoreBlobs(rec.data(), blobs);
+  if (std::memcmp(old, rec.data(), record_size_) == 0) return;  // nothing changes
+  NoteLostBlobs(old, rec.data());
+  ReleaseFreshBlobs(old, rec.data());
   SaveUndo(UndoEntry::kUpdate, row);
-  UnindexRow(row);
-  std::vector<uint8_t> old(Rec(row), Rec(row) + record_size_);
+  if (reindex) UnindexRow(row);
   std::memcpy(Rec(row), rec.data(), record_size_);
-  if (KeyTaken(Rec(row), row)) {
-    std::memcpy(Rec(row), old.data(), record_size_);
-    IndexRow(row);
-    if (in_transaction_) undo_.pop_back();
-    throw EPxError("Key violation in table \"" + info_.name + "\"");
-  }
-  IndexRow(row);
-  for (auto& [k, v] : new_blobs) pending_[k] = v;
+  if (reindex) IndexRow(row);
   dirty_ = true;
 }
 
@@ -452,63 +486,350 @@ void Table::SetValue(RowId row, int field, const Value& value) {
 void Table::Delete(RowId row) {
   db_->RequireWritable(info_.name);
   CheckRow(row);
+  NoteLostBlobs(Rec(row), nullptr);
+  ReleaseFreshBlobs(Rec(row), nullptr);
   SaveUndo(UndoEntry::kDelete, row);
   UnindexRow(row);
   live_[row] = 0;
   --live_count_;
-  for (int i = 0; i < FieldCount(); ++i)
-    if (IsBlobType(info_.fields[i].type)) pending_.erase((uint64_t{row} << 8) | i);
   dirty_ = true;
 }
 
-void Table::BeginTransaction() {
-  in_transaction_ = true;
-  undo_.clear();
-  undo_auto_inc_ = info_.auto_increment;
-  undo_dirty_ = dirty_;
-  undo_slot_count_ = slot_count_;
+// ---------------------------------------------------------------- undo marks
+
+void Table::PushMark() {
+  marks_.push_back(Mark{undo_.size(), info_.auto_increment, dirty_, slot_count_, flush_count_});
 }
 
-void Table::EndTransaction(bool rollback) {
-  if (rollback) {
-    for (auto it = undo_.rbegin(); it != undo_.rend(); ++it) {
-      const UndoEntry& e = *it;
-      switch (e.kind) {
-        case UndoEntry::kInsert:
-          UnindexRow(e.row);
-          live_[e.row] = 0;
-          --live_count_;
-          for (int i = 0; i < FieldCount(); ++i)
-            if (IsBlobType(info_.fields[i].type)) pending_.erase((uint64_t{e.row} << 8) | i);
-          break;
-        case UndoEntry::kUpdate:
-        case UndoEntry::kDelete:
-          if (e.kind == UndoEntry::kUpdate) UnindexRow(e.row);
-          std::memcpy(Rec(e.row), e.old_bytes.data(), record_size_);
-          for (const auto& [f, data] : e.old_blobs) {
-            if (f >= 0) pending_[(uint64_t{e.row} << 8) | f] = data;
-            else pending_.erase((uint64_t{e.row} << 8) | (-1 - f));
-          }
-          if (e.kind == UndoEntry::kDelete) {
-            live_[e.row] = 1;
-            ++live_count_;
-          }
-          IndexRow(e.row);
-          break;
-      }
+void Table::UndoToMark(size_t level) {
+  ATLOR_ASSERT(level < marks_.size(), "Index out of bound");
+  const Mark m = marks_[level];
+  while (undo_.size() > m.undo_size) {
+    const UndoEntry e = undo_.back();
+    switch (e.kind) {
+      case UndoEntry::kInsert:
+        UnindexRow(e.row);
+        live_[e.row] = 0;
+        --live_count_;
+        break;
+      case UndoEntry::kUpdate:
+        UnindexRow(e.row);
+        std::memcpy(Rec(e.row), undo_bytes_.data() + e.bytes, record_size_);
+        IndexRow(e.row);
+        break;
+      case UndoEntry::kDelete:
+        std::memcpy(Rec(e.row), undo_bytes_.data() + e.bytes, record_size_);
+        live_[e.row] = 1;
+        ++live_count_;
+        IndexRow(e.row);
+        break;
     }
-    // Slots of rolled-back inserts at the end are given back.
-    while (slot_count_ > undo_slot_count_ && !live_[slot_count_ - 1]) {
-      --slot_count_;
-      live_.pop_back();
-    }
-    arena_.resize(static_cast<size_t>(slot_count_) * record_size_);
-    info_.auto_increment = undo_auto_inc_;
-    dirty_ = undo_dirty_;
+    if (e.kind != UndoEntry::kInsert) undo_bytes_.resize(e.bytes);
+    undo_.pop_back();
   }
+  // Blocks replaced by the undone changes are in use again.
+  while (!superseded_.empty() && superseded_.back().undo_pos >= m.undo_size) superseded_.pop_back();
+  // Slots of undone inserts at the end are given back.
+  while (slot_count_ > m.slot_count && !live_[slot_count_ - 1]) {
+    --slot_count_;
+    live_.pop_back();
+  }
+  info_.auto_increment = m.auto_increment;
+  // A table written since the mark differs from its files now.
+  dirty_ = m.dirty || flush_count_ != m.flush_count;
+  marks_.resize(level + 1);
+}
+
+void Table::PopMark() {
+  ATLOR_ASSERT(!marks_.empty(), "Index out of bound");
+  marks_.pop_back();
+  if (marks_.empty()) DropMarks();
+}
+
+void Table::DropMarks() {
+  marks_.clear();
   undo_.clear();
-  undo_.shrink_to_fit();
-  in_transaction_ = false;
+  undo_bytes_.clear();
+  if (undo_bytes_.capacity() > (size_t{1} << 20)) {
+    undo_.shrink_to_fit();
+    undo_bytes_.shrink_to_fit();
+  }
+  // The replaced fresh blocks are garbage now.
+  for (const auto& s : superseded_) {
+    if (mb_ && mb_->fresh.erase(s.chunk)) FreeChunks(s.chunk, s.count);
+  }
+  superseded_.clear();
+}
+
+// ---------------------------------------------------------------- .MB space
+
+uint32_t Table::BlockChunks(uint32_t chunk, uint32_t length) const {
+  if (mb_) {
+    auto it = mb_->odd_sizes.find(chunk);
+    if (it != mb_->odd_sizes.end()) return it->second;
+  }
+  return ChunksFor(length);
+}
+
+void Table::CreateMbFile() {
+  mb_path_ = folder_ + (folder_.empty() || folder_.back() == '/' ? "" : "/") + info_.name + ".MB";
+  db_->Step("write " + info_.name + ".MB");
+  mb_fd_ = ::open(mb_path_.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+  if (mb_fd_ < 0) throw EPxIoError("Cannot create \"" + mb_path_ + "\": " + ErrnoText());
+  std::vector<uint8_t> head(kMbChunk, 0);
+  PutU16(head.data() + 1, 1);
+  PutU16(head.data() + 3, 1);
+  const uint8_t magic[6] = {0x82, 0x73, 0x02, 0x00, 0x29, 0x00};
+  std::memcpy(head.data() + 5, magic, 6);
+  PutU16(head.data() + 0x0B, 0x1000);
+  PutU16(head.data() + 0x0D, 0x1000);
+  head[0x10] = 0x10;
+  PutU16(head.data() + 0x11, 0x0040);
+  PutU16(head.data() + 0x13, 0x0800);
+  PutU16(head.data() + 0x29, 0x02A1);
+  PWriteAll(mb_fd_, head.data(), head.size(), 0, mb_path_);
+  mb_exists_ = true;
+  mb_.reset();
+}
+
+// Works out which chunks of the .MB file no BLOB of the .DB on disk uses. Called before the
+// first BLOB is written: the records then still name every place the .DB on disk uses, but
+// for those noted in lost_refs_.
+void Table::EnsureMbSpace() {
+  if (mb_) return;
+  auto m = std::make_unique<MbSpace>();
+  m->mod = static_cast<uint16_t>(header_.change_counter + 1 + flush_count_);
+  if (m->mod == 0) m->mod = 1;
+  struct stat st;
+  if (::fstat(mb_fd_, &st) != 0) throw EPxIoError("Cannot read \"" + mb_path_ + "\": " + ErrnoText());
+  m->end = static_cast<uint32_t>((static_cast<uint64_t>(st.st_size) + kMbChunk - 1) / kMbChunk);
+  m->reuse = true;
+  uint8_t head[9];
+  if (::pread(mb_fd_, head, 3, 0) != 3) m->reuse = false;
+  m->header_chunks = std::max<uint32_t>(1, GetU16(head + 1));
+  if (m->header_chunks > m->end) m->reuse = false;
+  // Places in use: (chunk, length) of single-BLOB blocks, chunks of shared blocks.
+  std::vector<std::pair<uint32_t, uint32_t>> singles;
+  std::vector<uint32_t> shared;
+  auto note = [&](const BlobTail& t) {
+    if (t.offset == 0) return;
+    if ((t.offset & 0xF00) != 0) m->reuse = false;  // not on a chunk boundary
+    const uint32_t chunk = t.offset >> 12;
+    if ((t.offset & 0xFF) == 0xFF)
+      singles.emplace_back(chunk, t.length);
+    else
+      shared.push_back(chunk);
+  };
+  for (RowId r = 0; r < slot_count_; ++r)
+    if (live_[r])
+      for (int f : blob_fields_) note(ReadBlobTail(Rec(r) + layout_[f].offset, layout_[f].size));
+  for (const auto& e : undo_)
+    if (e.kind != UndoEntry::kInsert)
+      for (int f : blob_fields_) note(ReadBlobTail(undo_bytes_.data() + e.bytes + layout_[f].offset, layout_[f].size));
+  for (const auto& t : lost_refs_) note(t);
+  lost_refs_.clear();
+  lost_refs_.shrink_to_fit();
+  std::sort(singles.begin(), singles.end());
+  singles.erase(std::unique(singles.begin(), singles.end()), singles.end());
+  // The real size of each single-BLOB block is in its header (another program may have given
+  // a BLOB more chunks than it needs).
+  std::vector<std::pair<uint32_t, uint32_t>> used;
+  used.reserve(singles.size() + shared.size() + 1);
+  used.emplace_back(0, m->header_chunks);
+  for (const auto& [chunk, length] : singles) {
+    if (!m->reuse) break;
+    if (::pread(mb_fd_, head, 9, static_cast<off_t>(chunk) * kMbChunk) != 9 || head[0] != 2 ||
+        GetU32(head + 3) != length) {
+      m->reuse = false;  // a damaged reference: leave the file's space as it is
+      break;
+    }
+    const uint32_t chunks = GetU16(head + 1);
+    if (chunks < ChunksFor(length)) {
+      m->reuse = false;
+      break;
+    }
+    if (chunks != ChunksFor(length)) m->odd_sizes[chunk] = chunks;
+    used.emplace_back(chunk, chunks);
+  }
+  for (uint32_t c : shared) used.emplace_back(c, 1);
+  mb_ = std::move(m);
+  if (!mb_->reuse) {
+    mb_->odd_sizes.clear();
+    return;
+  }
+  std::sort(used.begin(), used.end());
+  uint32_t at = 0;
+  for (const auto& [chunk, count] : used) {
+    if (chunk > at) FreeChunks(at, std::min(chunk, mb_->end) - std::min(at, mb_->end));
+    at = std::max(at, chunk + count);
+  }
+  if (at < mb_->end) FreeChunks(at, mb_->end - at);
+}
+
+void Table::NoteLostBlobs(const uint8_t* old_rec, const uint8_t* new_rec) {
+  if (mb_ || blob_fields_.empty()) return;
+  for (int f : blob_fields_) {
+    const BlobTail t = ReadBlobTail(old_rec + layout_[f].offset, layout_[f].size);
+    if (t.offset == 0) continue;
+    if (new_rec && std::memcmp(old_rec + layout_[f].offset, new_rec + layout_[f].offset, layout_[f].size) == 0) continue;
+    lost_refs_.push_back(t);
+  }
+}
+
+void Table::ReleaseFreshBlobs(const uint8_t* old_rec, const uint8_t* new_rec) {
+  if (!mb_ || mb_->fresh.empty()) return;
+  for (int f : blob_fields_) {
+    const BlobTail t = ReadBlobTail(old_rec + layout_[f].offset, layout_[f].size);
+    if (t.offset == 0 || (t.offset & 0xFF) != 0xFF) continue;
+    if (new_rec && std::memcmp(old_rec + layout_[f].offset, new_rec + layout_[f].offset, layout_[f].size) == 0) continue;
+    const uint32_t chunk = t.offset >> 12;
+    if (!mb_->fresh.count(chunk)) continue;
+    if (marks_.empty()) {
+      mb_->fresh.erase(chunk);
+      FreeChunks(chunk, BlockChunks(chunk, t.length));
+    } else {
+      superseded_.push_back(Superseded{chunk, BlockChunks(chunk, t.length), undo_.size()});
+    }
+  }
+}
+
+uint32_t Table::AllocChunks(uint32_t count) {
+  MbSpace& m = *mb_;
+  if (m.reuse) {
+    for (auto it = m.free.begin(); it != m.free.end(); ++it) {
+      if (it->second < count) continue;
+      const uint32_t at = it->first;
+      const uint32_t rest = it->second - count;
+      auto hint = m.free.erase(it);
+      if (rest) m.free.emplace_hint(hint, at + count, rest);
+      return at;
+    }
+  }
+  if ((static_cast<uint64_t>(m.end) + count) * kMbChunk > 0xFFFFFF00u)
+    throw EPxError("The BLOB file of table \"" + info_.name + "\" is too large");
+  const uint32_t at = m.end;
+  m.end += count;
+  return at;
+}
+
+void Table::FreeChunks(uint32_t first, uint32_t count) {
+  if (!count || !mb_->reuse) return;
+  auto& free = mb_->free;
+  auto next = free.lower_bound(first);
+  if (next != free.end() && next->first < first + count) return;  // overlaps free space: keep as is
+  if (next != free.begin()) {
+    auto prev = std::prev(next);
+    if (prev->first + prev->second > first) return;
+    if (prev->first + prev->second == first) {
+      first = prev->first;
+      count += prev->second;
+      free.erase(prev);
+    }
+  }
+  if (next != free.end() && next->first == first + count) {
+    count += next->second;
+    next = free.erase(next);
+  }
+  free.emplace_hint(next, first, count);
+}
+
+void Table::StoreBlobs(uint8_t* rec, std::vector<std::pair<int, Bytes>>& blobs) {
+  if (!mb_exists_) CreateMbFile();
+  EnsureMbSpace();
+  MbSpace& m = *mb_;
+  for (auto& [field, data] : blobs) {
+    const uint32_t length = static_cast<uint32_t>(data.size());
+    BlobTail tail{0, length, m.mod};
+    if (length <= kSharedBlobMax) {
+      const int units = static_cast<int>((length + 15) / 16);
+      if (m.shared == 0 || m.shared_slot < 0 || m.shared_used16 + units > kMbChunk / 16) {
+        const uint32_t chunk = AllocChunks(1);
+        scratch_.assign(kMbChunk, 0);
+        scratch_[0] = 3;
+        PutU16(scratch_.data() + 1, 1);
+        PWriteAll(mb_fd_, scratch_.data(), kMbChunk, uint64_t{chunk} * kMbChunk, mb_path_);
+        m.shared = chunk;
+        m.shared_slot = kSharedSlots - 1;
+        m.shared_used16 = kSharedDataStart16;
+      }
+      const uint64_t block = uint64_t{m.shared} * kMbChunk;
+      PWriteAll(mb_fd_, data.data(), length, block + m.shared_used16 * 16u, mb_path_);
+      uint8_t entry[5];
+      entry[0] = static_cast<uint8_t>(m.shared_used16);
+      entry[1] = static_cast<uint8_t>(units);
+      PutU16(entry + 2, m.mod);
+      entry[4] = static_cast<uint8_t>(length - (units - 1) * 16);
+      PWriteAll(mb_fd_, entry, 5, block + 12 + 5 * m.shared_slot, mb_path_);
+      tail.offset = static_cast<uint32_t>(block) | static_cast<uint32_t>(m.shared_slot);
+      m.shared_used16 += units;
+      --m.shared_slot;
+    } else {
+      const uint32_t chunks = ChunksFor(length);
+      if (chunks > 0xFFFF) throw EPxError("A BLOB of table \"" + info_.name + "\" is too large");
+      const uint32_t chunk = AllocChunks(chunks);
+      scratch_.resize(static_cast<size_t>(chunks) * kMbChunk);
+      scratch_[0] = 2;
+      PutU16(scratch_.data() + 1, static_cast<uint16_t>(chunks));
+      PutU32(scratch_.data() + 3, length);
+      PutU16(scratch_.data() + 7, m.mod);
+      std::memcpy(scratch_.data() + 9, data.data(), length);
+      std::memset(scratch_.data() + 9 + length, 0, scratch_.size() - 9 - length);
+      PWriteAll(mb_fd_, scratch_.data(), scratch_.size(), uint64_t{chunk} * kMbChunk, mb_path_);
+      m.fresh.insert(chunk);
+      tail.offset = (chunk << 12) | 0xFF;
+    }
+    m.unsynced = true;
+    WriteBlobTail(rec + layout_[field].offset, layout_[field].size, tail);
+  }
+  if (scratch_.capacity() > (size_t{1} << 20)) {
+    scratch_.clear();
+    scratch_.shrink_to_fit();
+  }
+}
+
+// After a flush the .DB on disk uses exactly the BLOBs of the records (and of undo entries,
+// should a commit of several tables fail after this one): every other chunk is free.
+void Table::RebuildFreeSpace() {
+  MbSpace& m = *mb_;
+  m.fresh.clear();
+  m.shared = 0;
+  m.shared_slot = -1;
+  if (!m.reuse) return;
+  std::vector<std::pair<uint32_t, uint32_t>> used;
+  used.reserve(live_count_ + 1);
+  used.emplace_back(0, m.header_chunks);
+  auto note = [&](const uint8_t* field, int size) {
+    const BlobTail t = ReadBlobTail(field, size);
+    if (t.offset == 0) return;
+    const uint32_t chunk = t.offset >> 12;
+    used.emplace_back(chunk, (t.offset & 0xFF) == 0xFF ? BlockChunks(chunk, t.length) : 1);
+  };
+  for (RowId r = 0; r < slot_count_; ++r)
+    if (live_[r])
+      for (int f : blob_fields_) note(Rec(r) + layout_[f].offset, layout_[f].size);
+  for (const auto& e : undo_)
+    if (e.kind != UndoEntry::kInsert)
+      for (int f : blob_fields_) note(undo_bytes_.data() + e.bytes + layout_[f].offset, layout_[f].size);
+  std::sort(used.begin(), used.end());
+  m.free.clear();
+  uint32_t at = 0;
+  for (const auto& [chunk, count] : used) {
+    if (chunk > at) FreeChunks(at, std::min(chunk, m.end) - std::min(at, m.end));
+    at = std::max(at, chunk + count);
+  }
+  if (at < m.end) FreeChunks(at, m.end - at);
+}
+
+void Table::AfterFlush() {
+  ++flush_count_;
+  lost_refs_.clear();
+  lost_refs_.shrink_to_fit();
+  superseded_.clear();
+  if (mb_) {
+    RebuildFreeSpace();
+    mb_->mod = static_cast<uint16_t>(mb_->mod + 1);
+    if (mb_->mod == 0) mb_->mod = 1;
+  }
 }
 
 }  // namespace atlor::pxengine

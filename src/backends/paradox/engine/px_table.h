@@ -4,8 +4,12 @@
 //
 // A Table is made and owned by its Database (px_database.h) and lives until the database is
 // destroyed or the table is deleted or renamed. All records are held in memory in their stored
-// form; values are decoded when asked for. BLOB contents stay in the .MB file until asked for;
-// a BLOB that is written is held in memory until the table is flushed.
+// form; values are decoded when asked for. BLOB contents stay in the .MB file: a BLOB is read
+// when asked for, and a BLOB that is written goes to the .MB file at once, into space that the
+// table's .DB file on disk does not use (so the family on disk stays valid until the next flush
+// replaces the .DB). Space of BLOBs that the .DB on disk no longer uses is given to new BLOBs
+// after a flush; new BLOBs carry a new modification number, so a reader holding an old copy of
+// a record gets "Blob has been modified" instead of another BLOB's data.
 //
 // Rows are named by RowId, stable while the table is loaded (a deleted row's id is not reused).
 // Values follow the kinds of atlor::Value:
@@ -21,12 +25,11 @@
 #include <cstdint>
 #include <memory>
 #include <optional>
-#include <set>
 #include <string>
-#include <unordered_map>
 #include <vector>
 
 #include "backends/paradox/engine/px_format.h"
+#include "backends/paradox/engine/px_index.h"
 #include "backends/paradox/engine/px_types.h"
 #include "core/value.h"
 
@@ -85,29 +88,57 @@ class Table {
 
   bool Modified() const { return dirty_; }
 
+  // Bytes of memory the table holds (records, indexes, undo log), for tests and benchmarks.
+  size_t MemoryUse() const;
+  // Size of the .MB file in bytes (0 when there is none).
+  uint64_t BlobFileSize() const;
+
  private:
   friend class Database;
   struct PrimaryLess;
   struct SecondaryLess;
   struct SecondaryIndex;
   struct UndoEntry;
+  struct Mark;
+  struct MbSpace;
+  static constexpr RowId kNoRow = UINT32_MAX;
 
   Table();
-  const uint8_t* Rec(RowId row) const { return arena_.data() + static_cast<size_t>(row) * record_size_; }
-  uint8_t* Rec(RowId row) { return arena_.data() + static_cast<size_t>(row) * record_size_; }
+  const uint8_t* Rec(RowId row) const { return pages_[row >> page_shift_].get() + (row & page_mask_) * record_size_; }
+  uint8_t* Rec(RowId row) { return pages_[row >> page_shift_].get() + (row & page_mask_) * record_size_; }
   void CheckRow(RowId row) const;
   void Setup();  // layouts, comparators, indexes from info_
   void IndexRow(RowId row);
   void UnindexRow(RowId row);
   bool KeyTaken(const uint8_t* rec, RowId except) const;
-  void EncodeInto(uint8_t* rec, RowId row, int field, const Value& value, bool for_insert);
+  // Encodes `value` into field `field` of `rec`. A BLOB value is not written yet: its bytes (as
+  // stored) go to `blob` and the record gets the leader and the length.
+  void EncodeInto(uint8_t* rec, int field, const Value& value, bool for_insert, Bytes* blob);
+  // Writes the BLOBs that EncodeInto set aside into the .MB file and their places into `rec`.
+  void StoreBlobs(uint8_t* rec, std::vector<std::pair<int, Bytes>>& blobs);
   Bytes ReadBlob(RowId row, int field) const;
   Value BlobValue(int field, Bytes data) const;
-  void CheckRequired(const uint8_t* rec, RowId row) const;
+  void CheckRequired(const uint8_t* rec) const;
   void SaveUndo(int kind, RowId row);
-  void BeginTransaction();
-  void EndTransaction(bool rollback);
   RowId NewSlot();
+  size_t PageCount() const { return pages_.size(); }
+
+  // Undo marks: one per open transaction or savepoint level of the database.
+  void PushMark();
+  void UndoToMark(size_t level);  // undoes every change made since mark `level`; keeps it open
+  void PopMark();
+  void DropMarks();
+
+  // .MB file space.
+  void CreateMbFile();
+  void EnsureMbSpace();
+  void NoteLostBlobs(const uint8_t* old_rec, const uint8_t* new_rec);
+  uint32_t AllocChunks(uint32_t count);
+  void FreeChunks(uint32_t first, uint32_t count);
+  void ReleaseFreshBlobs(const uint8_t* old_rec, const uint8_t* new_rec);
+  void RebuildFreeSpace();
+  void AfterFlush();
+  uint32_t BlockChunks(uint32_t chunk, uint32_t length) const;
 
   Database* db_ = nullptr;
   std::string folder_;
@@ -119,25 +150,39 @@ class Table {
     int size;
   };
   std::vector<Layout> layout_;
+  std::vector<int> blob_fields_;
   int record_size_ = 0;
   int key_size_ = 0;
-  std::vector<uint8_t> arena_;
+  // Records in pages of 2^page_shift_ records, so that growing never moves them.
+  std::vector<std::unique_ptr<uint8_t[]>> pages_;
+  unsigned page_shift_ = 8;
+  uint32_t page_mask_ = 255;
   std::vector<uint8_t> live_;
   uint32_t slot_count_ = 0;
   uint32_t live_count_ = 0;
-  std::unique_ptr<std::set<RowId, PrimaryLess>> primary_;
+  std::unique_ptr<SortedRowIndex<PrimaryLess>> primary_;
   std::vector<std::unique_ptr<SecondaryIndex>> secondaries_;  // parallel to info_.indexes
-  // BLOB values written since the last flush, by (row << 8 | field).
-  std::unordered_map<uint64_t, std::shared_ptr<const Bytes>> pending_;
   std::string mb_path_;
   int mb_fd_ = -1;
   bool mb_exists_ = false;
+  std::unique_ptr<MbSpace> mb_;
   bool dirty_ = false;
-  bool in_transaction_ = false;
+  uint64_t flush_count_ = 0;
   std::vector<UndoEntry> undo_;
-  uint32_t undo_auto_inc_ = 0;
-  bool undo_dirty_ = false;
-  uint32_t undo_slot_count_ = 0;
+  std::vector<uint8_t> undo_bytes_;  // old records of the undo entries, one after another
+  std::vector<Mark> marks_;
+  // BLOB places the .DB on disk refers to but the records no longer hold, noted until the
+  // free space of the .MB file is first worked out.
+  std::vector<format::BlobTail> lost_refs_;
+  // Fresh single-BLOB blocks replaced while a mark is open: freed when the changes are kept
+  // (tagged with the undo position, so that undoing them keeps the blocks).
+  struct Superseded {
+    uint32_t chunk;
+    uint32_t count;
+    size_t undo_pos;
+  };
+  std::vector<Superseded> superseded_;
+  std::vector<uint8_t> scratch_;  // buffer of BLOB writes
 };
 
 }  // namespace atlor::pxengine

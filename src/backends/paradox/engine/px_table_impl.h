@@ -4,7 +4,9 @@
 
 #include <cstring>
 #include <memory>
-#include <set>
+#include <map>
+#include <unordered_map>
+#include <unordered_set>
 #include <vector>
 
 #include "backends/paradox/engine/px_table.h"
@@ -64,16 +66,43 @@ struct Table::SecondaryLess {
 };
 
 struct Table::SecondaryIndex {
-  explicit SecondaryIndex(SecondaryLess less) : rows(less) {}
-  std::set<RowId, SecondaryLess> rows;
+  explicit SecondaryIndex(SecondaryLess less) : rows(std::move(less)) {}
+  SortedRowIndex<SecondaryLess> rows;
 };
 
+// A change that a rollback can undo: the row and, for updates and deletes, its old record
+// (record_size_ bytes at `bytes` in undo_bytes_).
 struct Table::UndoEntry {
-  enum Kind { kInsert, kUpdate, kDelete };
+  enum Kind : uint8_t { kInsert, kUpdate, kDelete };
   Kind kind;
   RowId row;
-  std::vector<uint8_t> old_bytes;
-  std::vector<std::pair<int, std::shared_ptr<const Bytes>>> old_blobs;
+  size_t bytes;
 };
 
+// The state of a table when a transaction or savepoint began.
+struct Table::Mark {
+  size_t undo_size;
+  uint32_t auto_increment;
+  bool dirty;
+  uint32_t slot_count;
+  uint64_t flush_count;
+};
+
+// Space of the .MB file in chunks of 4 KiB (chunk 0 is the file header).
+struct Table::MbSpace {
+  bool reuse = false;        // the file's BLOB places were checked: unused chunks may be reused
+  uint32_t end = 1;          // chunks in the file
+  uint32_t header_chunks = 1;
+  std::map<uint32_t, uint32_t> free;  // first chunk -> count, none adjacent to another
+  // Blocks of pre-existing BLOBs whose size differs from what their length implies.
+  std::unordered_map<uint32_t, uint32_t> odd_sizes;
+  // Single-BLOB blocks written since the last flush (no .DB on disk refers to them).
+  std::unordered_set<uint32_t> fresh;
+  // The shared block being filled (0: none).
+  uint32_t shared = 0;
+  int shared_slot = -1;
+  int shared_used16 = 0;
+  bool unsynced = false;  // written since the last sync
+  uint16_t mod = 1;       // modification number of new BLOBs
+};
 }  // namespace atlor::pxengine
