@@ -214,22 +214,42 @@ class TerminalView final : public IOptimizerView, public IBusyWindow {
   std::chrono::steady_clock::time_point last_draw_{};
 };
 
+// A table cell padded to `width` characters (not bytes: the names are Cyrillic).
+std::string Cell(const std::string& text, size_t width, bool right) {
+  const std::string cut = Utf8Prefix(text, width);
+  const std::string pad(width - Utf8Length(cut), ' ');
+  return right ? pad + cut : cut + pad;
+}
+
 void PrintSummary(const std::vector<TLayerSummary>& summary) {
   if (summary.empty()) {
     std::cout << "Слоёв нет." << std::endl;
     return;
   }
-  std::printf("%-24s %10s %8s %8s %8s %10s %9s\n", "Слой", "Объектов", "Секторов", "Секторов",
-              "Глубина", "Макс. в", "Потеряно");
-  std::printf("%-24s %10s %8s %8s %8s %10s %9s\n", "", "", "было", "стало", "", "секторе", "");
-  for (const TLayerSummary& s : summary) {
-    std::string name = Utf8Prefix(s.LayerName.empty() ? s.LayerId : s.LayerName, 24);
-    // printf pads by bytes: pad Cyrillic names by characters instead.
-    name += std::string(24 - std::min<size_t>(24, Utf8Length(name)), ' ');
-    std::printf("%s %10d %8d %8d %8d %10d %9d\n", name.c_str(), s.Objects, s.OldSectors,
-                s.NewSectors, s.Depth, s.LargestSector, s.LostObjects);
+  struct Column {
+    const char* head1;
+    const char* head2;
+    size_t width;
+  };
+  const Column columns[] = {{"Слой", "", 24},          {"Объектов", "", 9},
+                            {"Секторов", "было", 9},   {"Секторов", "стало", 9},
+                            {"Глубина", "", 8},        {"Макс. в", "секторе", 9},
+                            {"Потеряно", "", 9}};
+  std::string head1, head2;
+  for (const Column& c : columns) {
+    const bool first = &c == &columns[0];
+    head1 += (first ? "" : " ") + Cell(c.head1, c.width, !first);
+    head2 += (first ? "" : " ") + Cell(c.head2, c.width, !first);
   }
-  std::fflush(stdout);
+  std::cout << head1 << "\n" << head2 << "\n";
+  for (const TLayerSummary& s : summary) {
+    const int numbers[] = {s.Objects, s.OldSectors, s.NewSectors, s.Depth, s.LargestSector,
+                           s.LostObjects};
+    std::string line = Cell(s.LayerName.empty() ? s.LayerId : s.LayerName, columns[0].width, false);
+    for (size_t i = 0; i < 6; ++i) line += " " + Cell(std::to_string(numbers[i]), columns[i + 1].width, true);
+    std::cout << line << "\n";
+  }
+  std::cout << std::flush;
 }
 
 int Run(int argc, char** argv) {
@@ -308,7 +328,7 @@ int Run(int argc, char** argv) {
     case RunOutcome::kNotStarted:
       return kExitStopped;
     case RunOutcome::kFinished:
-      if (!options.quiet) PrintSummary(run.Summary());
+      PrintSummary(run.Summary());
       return kExitOk;
     case RunOutcome::kStopped:
       return kExitStopped;
