@@ -158,11 +158,12 @@ TEST(ProgramDriverResources, ParadoxDescription) {
                        });
 }
 
-TEST(ProgramDrivers, TheProgramRegistersNoDriverWithoutItsBackEnd) {
+TEST(ProgramDrivers, TheProgramRegistersItsBuiltInBackEndsInOrder) {
   RegistryScope scope(ProgramDriverResources());
   RegisterProgramDrivers();
-  EXPECT_EQ(DriverList().Count(), 0);
-  EXPECT_EQ(DriverRequest("<query-drivers/>"), "<drivers/>");
+  ASSERT_GE(DriverList().Count(), 1);
+  EXPECT_EQ(DriverList().Items(0).Name(), "BDE.Paradox");
+  EXPECT_EQ(DriverList().Items(0).DescriptionElement().Attribute("caption"), "Paradox");
 }
 
 // ---------------------------------------------------------------------------------------------
