@@ -7,7 +7,6 @@
 // The driver creates the empty database ("create-database" request; an existing one is never
 // overwritten), then the program creates the system tables and fills them (sample_generator.h).
 
-#include <cstdio>
 #include <iostream>
 #include <limits>
 #include <memory>
@@ -178,9 +177,11 @@ Options ParseOptions(int argc, char** argv) {
   return o;
 }
 
-std::string Padded(const std::string& text, size_t width) {
+// Text padded with blanks to a width in characters (left-aligned, or right-aligned).
+std::string Padded(const std::string& text, size_t width, bool right = false) {
   std::string out = Utf8Prefix(text, width);
-  return out + std::string(width - std::min(width, Utf8Length(out)), ' ');
+  const std::string fill(width - std::min(width, Utf8Length(out)), ' ');
+  return right ? fill + out : out + fill;
 }
 
 void PrintReport(const sample::TSampleReport& report) {
@@ -188,14 +189,15 @@ void PrintReport(const sample::TSampleReport& report) {
             << "Объектов: " << report.Objects << ", секторов: " << report.Sectors
             << ", последний идентификатор: " << report.LastId.Str() << "\n";
   if (!report.Layers.empty()) {
-    std::cout << Padded("Слой", 16) << " " << Padded("Дерево", 7);
-    std::printf(" %10s %9s %8s %10s\n", "Объектов", "Секторов", "Глубина", "Макс.");
-    std::fflush(stdout);
-    for (const sample::TLayerReport& l : report.Layers) {
-      std::cout << Padded(l.Name, 16) << " " << Padded(std::string(TreeShapeName(l.Tree)), 7);
-      std::printf(" %10d %9d %8d %10d\n", l.Objects, l.Sectors, l.Depth, l.LargestSector);
-      std::fflush(stdout);
-    }
+    std::cout << Padded("Слой", 16) << " " << Padded("Дерево", 6) << Padded("Объектов", 10, true)
+              << Padded("Секторов", 10, true) << Padded("Глубина", 9, true)
+              << Padded("Макс. в секторе", 17, true) << "\n";
+    for (const sample::TLayerReport& l : report.Layers)
+      std::cout << Padded(l.Name, 16) << " " << Padded(std::string(TreeShapeName(l.Tree)), 6)
+                << Padded(std::to_string(l.Objects), 10, true)
+                << Padded(std::to_string(l.Sectors), 10, true)
+                << Padded(std::to_string(l.Depth), 9, true)
+                << Padded(std::to_string(l.LargestSector), 17, true) << "\n";
   }
   for (const sample::TDamageReport& d : report.Damage) {
     std::cout << "Повреждение " << DamageKindName(d.Kind) << ": сектор " << d.SectorId.Str()

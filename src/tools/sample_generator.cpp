@@ -502,17 +502,15 @@ bool FitsQuadrant(const TGeoRect& sector, const TGeoRect& r) {
   return false;
 }
 
-// Everything in the root. A value holds at most 32767 objects: past that the root keeps the
-// objects that fit none of its quadrants and fills up with others in turn, and the rest go down
-// into its quadrants, which are filled the same way.
-void BuildRootTree(TPlanLayer& layer) {
+// A value holds at most 32767 objects. A sector holding more (in the order of the list, so
+// that the children of a split come after it) keeps the objects that fit none of its quadrants
+// and fills up with others in turn; the rest go down into its quadrants (split for that when it
+// is a leaf), which are relieved the same way.
+void RelieveOverfullSectors(TPlanLayer& layer) {
   std::vector<TPlanSector>& sectors = layer.Sectors;
-  const int root = AddSector(sectors, layer.Params.Extent, 0);
-  for (int i = 0; i < static_cast<int>(layer.ObjectBounds.size()); ++i)
-    sectors[static_cast<size_t>(root)].Objects.push_back(i);
   for (size_t i = 0; i < sectors.size(); ++i) {
     if (static_cast<int>(sectors[i].Objects.size()) <= kMaxSectorObjects) continue;
-    SplitSector(sectors, static_cast<int>(i));
+    if (sectors[i].Children[0] < 0) SplitSector(sectors, static_cast<int>(i));
     std::vector<int> objects;
     objects.swap(sectors[i].Objects);
     std::vector<int> movable;
@@ -532,6 +530,14 @@ void BuildRootTree(TPlanLayer& layer) {
       sectors[static_cast<size_t>(child)].Objects.push_back(object);
     }
   }
+}
+
+// Everything in the root, as far as one value holds it.
+void BuildRootTree(TPlanLayer& layer) {
+  const int root = AddSector(layer.Sectors, layer.Params.Extent, 0);
+  for (int i = 0; i < static_cast<int>(layer.ObjectBounds.size()); ++i)
+    layer.Sectors[static_cast<size_t>(root)].Objects.push_back(i);
+  RelieveOverfullSectors(layer);
 }
 
 void BuildGoodTree(TPlanLayer& layer) {
@@ -582,13 +588,10 @@ void BuildDeepTree(TPlanLayer& layer, uint64_t seed) {
     for (int child = ChildHolding(sectors, root, r); child >= 0;
          child = ChildHolding(sectors, child, r))
       path.push_back(child);
-    // A full sector passes the object on down the path (a value holds at most 32767).
-    size_t pick = static_cast<size_t>(rng.Int(0, static_cast<int>(path.size()) - 1));
-    while (pick + 1 < path.size() &&
-           static_cast<int>(sectors[static_cast<size_t>(path[pick])].Objects.size()) >= kMaxSectorObjects)
-      ++pick;
-    sectors[static_cast<size_t>(path[pick])].Objects.push_back(i);
+    const int pick = path[static_cast<size_t>(rng.Int(0, static_cast<int>(path.size()) - 1))];
+    sectors[static_cast<size_t>(pick)].Objects.push_back(i);
   }
+  RelieveOverfullSectors(layer);
 }
 
 TTreeShape LayerTree(TTreeShape asked, int layer) {
@@ -630,33 +633,35 @@ int Load(const TPlanSector& sector) {
 }
 
 // Picks the sector for one damage kind: the first layer from `start` on (in turn) that has a
-// suitable sector not yet chosen. Returns {layer, sector} or {-1, -1}.
+// suitable sector not yet chosen, its fullest one; for the header kind, which loses what the
+// sector holds, the emptiest sector of all layers (the first found from `start` on). Returns
+// {layer, sector} or {-1, -1}.
 std::pair<int, int> PickDamageSector(const TPlan& plan, TDamageKind kind, int start) {
   const int layers = static_cast<int>(plan.Layers.size());
+  const bool header = kind == TDamageKind::kHeader;
+  // Room for the extra object (and for a duplicate's copy in the root).
+  const int room = header ? 0 : kind == TDamageKind::kDuplicate ? 2 : 1;
+  std::pair<int, int> best{-1, -1};
+  int best_load = 0;
   for (int step = 0; step < layers; ++step) {
     const int l = (start + step) % layers;
     const TPlanLayer& layer = plan.Layers[static_cast<size_t>(l)];
-    int best = -1;
     for (int s = 0; s < static_cast<int>(layer.Sectors.size()); ++s) {
       const TPlanSector& sector = layer.Sectors[static_cast<size_t>(s)];
       if (sector.Damaged) continue;
-      // Room for the extra object (and for a duplicate's copy in the root).
-      const int extra = kind == TDamageKind::kHeader ? 0 : kind == TDamageKind::kDuplicate ? 2 : 1;
-      if (Load(sector) + extra > kMaxSectorObjects) continue;
       if (kind == TDamageKind::kBadContour && sector.Version < kStorageVersionPacked) continue;
       if (kind == TDamageKind::kDuplicate && sector.Objects.empty()) continue;
-      if (best < 0) {
-        best = s;
-        continue;
+      if (header && !sector.Middle.empty()) continue;  // a root holding a duplicate's copy
+      const int load = Load(sector);
+      if (load + room > kMaxSectorObjects) continue;
+      if (best.first < 0 || (header ? load < best_load : load > best_load)) {
+        best = {l, s};
+        best_load = load;
       }
-      const size_t have = sector.Objects.size();
-      const size_t best_have = layer.Sectors[static_cast<size_t>(best)].Objects.size();
-      // The header kind loses what the sector holds: the emptiest; the others the fullest.
-      if (kind == TDamageKind::kHeader ? have < best_have : have > best_have) best = s;
     }
-    if (best >= 0) return {l, best};
+    if (best.first >= 0 && !header) break;
   }
-  return {-1, -1};
+  return best;
 }
 
 void PlanDamage(TPlan& plan, const TSampleOptions& options, TIdIssuer& ids) {
@@ -698,8 +703,11 @@ void PlanDamage(TPlan& plan, const TSampleOptions& options, TIdIssuer& ids) {
         report.ExpectedLog.push_back("Ошибка. Ошибка при загрузке заголовка сектора " + sector_text);
         break;
       case TDamageKind::kBadId: {
+        // Lower-case letters: not an identifier (a last digit becomes a letter first).
         std::string text = ids.Next().Str();
-        text.back() = 'f';  // a lower-case letter: not an identifier
+        if (text.back() >= '0' && text.back() <= '9') text.back() = static_cast<char>('A' + (text.back() - '0') % 6);
+        for (char& c : text)
+          if (c >= 'A' && c <= 'F') c = static_cast<char>(c - 'A' + 'a');
         extra.IdText = text;
         extra.Model = SmallObject(rng, centre, radius);
         report.ObjectId = text;
@@ -739,7 +747,8 @@ void PlanDamage(TPlan& plan, const TSampleOptions& options, TIdIssuer& ids) {
         extra.IdText = layer.ObjectIds[static_cast<size_t>(object)].Str();
         report.ObjectId = extra.IdText;
         sector.Middle.push_back(extra);
-        if (s != 0 && Load(layer.Sectors[0]) < kMaxSectorObjects) {
+        if (s != 0 && !layer.Sectors[0].HeaderDamaged &&
+            Load(layer.Sectors[0]) < kMaxSectorObjects) {
           layer.Sectors[0].Middle.push_back(extra);
           report.OtherSectorId = layer.Sectors[0].Id;
         }

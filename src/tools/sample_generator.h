@@ -17,15 +17,16 @@
 //     few thousand, half of them gathered around four centres per layer.
 //
 // Trees ("shapes" of the old data the optimizer meets):
-//   root  - one root sector holding every object of the layer; past 32767 objects (the most
-//           one value holds) the root keeps the objects that fit none of its quadrants and
-//           fills up with others, and the rest go down into its quadrants, filled alike;
+//   root  - one root sector holding every object of the layer;
 //   deep  - a tree split everywhere to depth 3 and along quadrant 0 down to depth 12, with each
-//           object put into a sector picked at random among those that contain it (a full one
-//           passes it on down), so that objects sit too high and most sectors are nearly empty;
+//           object put into a sector picked at random among those that contain it, so that
+//           objects sit too high and most sectors are nearly empty;
 //   good  - the tree a rebuild would make: a sector holding more than 256 objects is split when
 //           one of them fits a quadrant, and the objects move into the quadrants that hold them;
 //   mixed - layer i gets root, deep, good for i % 3 = 0, 1, 2.
+// One value holds at most 32767 objects: a root or deep-tree sector that would hold more keeps
+// the objects that fit none of its quadrants, fills up with others, and passes the rest down
+// into its quadrants (split for that when it is a leaf), which are relieved alike.
 //
 // Format versions: sector number n (counted over all layers in the order the sectors are
 // written) is encoded in Versions[n % Versions.size()]. Version 286 is what the program writes;
@@ -33,8 +34,9 @@
 // of versions up to 264 carry their style code (points, circles and rectangles in their own
 // forms, polylines and polygons without arcs as point lists), version 256 has no header.
 //
-// Damage (each kind asked for is put into one sector of its own; its layer is kind number k
-// modulo the layer count, or a later layer when that one has no suitable sector left):
+// Damage: each kind asked for goes into one sector of its own. Kind number k (in the order
+// asked) goes into the fullest suitable sector of layer k modulo the layer count, or of a later
+// layer when that one has none left; "header" goes into the emptiest sector of all layers.
 //   header     - the sector's value is cut inside its header: its objects are lost;
 //   id         - an extra object with an invalid identifier ends the value;
 //   truncated  - an extra object ends the value cut in half;
