@@ -28,6 +28,8 @@ int main(int argc, char** argv) {
     CreateTableFromDefs(*db, copy, fields, indexes);
 
     const auto start = std::chrono::steady_clock::now();
+    // One transaction, as the optimizer's phases write theirs.
+    db->StartTransaction();
     const TArDbParam insert_fields[] = {StringParam("ID"), BinaryParam("OBJECTS")};
     IntfPtr<IArDbSQLCommand> insert = BuildInsertCommand(*db, copy, insert_fields, true);
     IntfPtr<IArDbCursor> rows = OpenTableCursor(*db, "ATLOR_SECTORS");
@@ -39,6 +41,8 @@ int main(int argc, char** argv) {
       rows->Next();
       ++count;
     }
+    rows.reset();
+    db->Commit();
     const double seconds =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     db->DropTable(copy);

@@ -17,12 +17,12 @@ sizes=("$@")
 
 # Runs a command and prints "seconds peak-MiB".
 measure() {
-  local out
-  out=$( { /usr/bin/time -f "%e %M" "$@" >/dev/null 2>"$work/stderr.txt"; } 2>&1 ) || {
+  if ! /usr/bin/time -o "$work/time.txt" -f "%e %M" "$@" >/dev/null 2>"$work/stderr.txt"; then
     cat "$work/stderr.txt" >&2
     return 1
-  }
-  read -r seconds kib <<<"$(tail -n 1 <<<"$out")"
+  fi
+  local seconds kib
+  read -r seconds kib <"$work/time.txt"
   echo "$seconds $((kib / 1024))"
 }
 
@@ -30,9 +30,10 @@ printf "%-10s %-22s %10s %10s\n" "objects" "job" "seconds" "peak MiB"
 for n in "${sizes[@]}"; do
   db="$work/bench-$n.sqlite"
   rm -f "$db" "$db-wal" "$db-shm"
-  (cd "$work" && "$bin/atlor-sample" --seed 7 --layers 4 --objects "$n" --tree mixed SQLITE "file=$db" >/dev/null)
+  (cd "$work" && "$bin/atlor-sample" --seed 7 --layers 4 --objects "$n" --tree mixed SQLITE "file=$db" >/dev/null 2>&1)
   read -r s m <<<"$(cd "$work" && measure "$bin/objects-copy-baseline" SQLITE "file=$db")"
   printf "%-10s %-22s %10s %10s\n" "$n" "baseline (copy blobs)" "$s" "$m"
   read -r s m <<<"$(cd "$work" && measure "$bin/atlor-optimize" --yes --drop-old --quiet SQLITE "file=$db")"
   printf "%-10s %-22s %10s %10s\n" "$n" "atlor-optimize" "$s" "$m"
+  rm -f "$db" "$db-wal" "$db-shm"
 done

@@ -123,8 +123,8 @@ RunOutcome TOptimizerRun::StartClick() {
     throw;
   }
   try {
-    if (!FStopped) OptimizeLayers();
-    if (!FStopped) RebuildObjInfo();
+    if (!FStopped) InTransaction([this] { OptimizeLayers(); });
+    if (!FStopped) InTransaction([this] { RebuildObjInfo(); });
     if (!FStopped)
       SwapTables();
     else
@@ -160,6 +160,26 @@ void TOptimizerRun::StopClick() {
   if (!FStopped)
     FStopped = view_.MessageBox("Вы действительно хотите прервать работу", "Вопрос",
                                 mb::kYesNo | mb::kIconQuestion) == mb::kIdYes;
+}
+
+// Each rebuild phase writes its temporary rows in one transaction: its cursors stay open across
+// its writes, and a database that keeps a log of writes (SQLite's write-ahead log) cannot start
+// that log over while a read is open, so statement-by-statement commits let it grow by gigabytes
+// on a large database. One transaction per phase writes each page about once. The live tables
+// are not touched by the phases, so nothing of them depends on it.
+void TOptimizerRun::InTransaction(const std::function<void()>& phase) {
+  FDb.StartTransaction();
+  try {
+    phase();
+  } catch (...) {
+    try {
+      if (FDb.InTransaction()) FDb.Rollback();
+    } catch (const std::exception& rollback) {
+      WriteLogFmt("Ошибка: %s", std::string(rollback.what()));
+    }
+    throw;
+  }
+  FDb.Commit();
 }
 
 // ---------------------------------------------------------------------------------------------

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -94,6 +95,7 @@ class TOptimizerRun {
   void SplitSectors(WorkList& work_list);
   void SaveNewSectors(TLayer& layer, WorkList& work_list);
 
+  void InTransaction(const std::function<void()>& phase);
   void SetTitle(const std::string& title);
   void ShowProgress();
 
