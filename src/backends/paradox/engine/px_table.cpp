@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <cstring>
 
@@ -38,7 +39,10 @@ uint32_t ChunksFor(uint32_t length) { return (length + 9 + kMbChunk - 1) / kMbCh
 
 }  // namespace
 
-Table::Table() = default;
+Table::Table() {
+  static std::atomic<uint64_t> next_serial{0};  // databases of several threads share it
+  serial_ = ++next_serial;
+}
 
 Table::~Table() {
   if (mb_fd_ >= 0) ::close(mb_fd_);

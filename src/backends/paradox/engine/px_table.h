@@ -87,6 +87,9 @@ class Table {
   void Delete(RowId row);
 
   bool Modified() const { return dirty_; }
+  // A number no other table object of this process had (a table deleted and created again
+  // under its name is another table).
+  uint64_t Serial() const { return serial_; }
 
   // Bytes of memory the table holds (records, indexes, undo log), for tests and benchmarks.
   size_t MemoryUse() const;
@@ -141,6 +144,7 @@ class Table {
   uint32_t BlockChunks(uint32_t chunk, uint32_t length) const;
 
   Database* db_ = nullptr;
+  uint64_t serial_ = 0;
   std::string folder_;
   TableInfo info_;
   format::FileHeader header_;  // of the .DB file as last read or written
