@@ -4,10 +4,13 @@
 #include <filesystem>
 #include <map>
 #include <mutex>
+
+#include <sqlite3.h>
 #include <unordered_map>
 
 #include "backends/paradox/bde/bde_values.h"
 #include "backends/paradox/engine/px_database.h"
+#include "backends/paradox/engine/px_sql.h"
 #include "backends/paradox/engine/px_table.h"
 #include "core/encoding.h"
 
@@ -21,6 +24,7 @@ namespace px = atlor::pxengine;
 struct TEngineHandle {
   std::string key;  // the folder, canonical
   std::unique_ptr<px::Database> engine;
+  std::unique_ptr<px::SqlConnection> sql;  // over engine: declared after it, destroyed first
   std::map<std::string, int> open_tables;  // upper-case name -> datasets holding it open
   bool pending = false;                    // changes not written yet
   TDatabase* transaction_owner = nullptr;
@@ -384,12 +388,27 @@ px::Database& TDatabase::Engine() {
   return *handle_->engine;
 }
 
+px::SqlConnection& TDatabase::Sql() {
+  px::Database& engine = Engine();
+  if (!handle_->sql) {
+    auto sql = std::make_unique<px::SqlConnection>(engine);
+    // In local SQL a double-quoted text is always a name: a misspelt field must be an error,
+    // not a string constant.
+    sqlite3_db_config(sql->Handle(), SQLITE_DBCONFIG_DQS_DML, 0, nullptr);
+    sqlite3_db_config(sql->Handle(), SQLITE_DBCONFIG_DQS_DDL, 0, nullptr);
+    handle_->sql = std::move(sql);
+  }
+  return *handle_->sql;
+}
+
 void TDatabase::NoteChange() {
   if (handle_) handle_->pending = true;
 }
 
 void TDatabase::Flush() {
-  if (!Connected() || !handle_->pending || handle_->engine->InTransaction()) return;
+  if (!Connected() || !handle_->pending || handle_->engine->InTransaction() ||
+      handle_->engine->SavepointCount() > 0)
+    return;
   handle_->engine->Flush();
   handle_->pending = false;
 }

@@ -37,6 +37,7 @@
 
 namespace atlor::pxengine {
 class Database;
+class SqlConnection;
 class Table;
 }  // namespace atlor::pxengine
 
@@ -176,6 +177,8 @@ class TDatabase {
   pxengine::Database& Engine();
   // For datasets: a change was made in the engine's memory.
   void NoteChange();
+  // The SQL connection over the engine (made on first use, shared like the engine).
+  pxengine::SqlConnection& Sql();
   // For datasets: a table is opened or closed by a dataset of this process. Deleting or renaming
   // an open table is EBdeError "Table is busy".
   void TableOpened(const std::string& table);
@@ -476,6 +479,8 @@ class TQuery : public TDataSet {
   void Prepare();
   void UnPrepare();
   bool Prepared() const;
+  // How many times the text was compiled (for tests).
+  int PrepareCount() const { return prepare_count_; }
 
   // Runs a statement that gives no rows; RowsAffected tells how many rows it changed.
   void ExecSQL();
@@ -484,6 +489,10 @@ class TQuery : public TDataSet {
 
   // The parameter names of a text: each ":" + name outside quoted strings, in order.
   static std::vector<std::string> ParseParamNames(std::string_view text);
+  // The text as the SQL layer takes it: in INSERT and UPDATE statements the qualifier naming
+  // the statement's own table is dropped from the columns ("T"."F" becomes "F"), which local
+  // SQL accepts and the SQL layer does not. Other statements stay as they are.
+  static std::string LocalSqlText(const std::string& sql);
 
  protected:
   void InternalOpen() override;
@@ -503,6 +512,7 @@ class TQuery : public TDataSet {
   std::vector<TParam> params_;
   std::unique_ptr<TQueryStatement> statement_;
   int rows_affected_ = -1;
+  int prepare_count_ = 0;
 };
 
 // ---------------------------------------------------------------------------------------------

@@ -4,6 +4,9 @@
 #include <cctype>
 
 #include "backends/paradox/bde/bde_components.h"
+#include "backends/paradox/engine/px_database.h"
+#include "backends/paradox/engine/px_sql.h"
+#include "backends/paradox/engine/px_table.h"
 #include "core/encoding.h"
 
 namespace atlor::bde {
@@ -58,11 +61,142 @@ void TQuery::AssignParams(const TQuery& other) { params_ = other.params_; }
 
 }  // namespace atlor::bde
 
+// ---------------------------------------------------------------------------------------------
+// Running the text
+
 namespace atlor::bde {
 
-struct TQueryStatement {};
+namespace px = atlor::pxengine;
+
+struct TQueryStatement {
+  px::SqlStatement statement;
+  bool has_row = false;
+};
+
+namespace {
+
+bool IsWordChar(char c) {
+  const unsigned char u = static_cast<unsigned char>(c);
+  return std::isalnum(u) || c == '_' || c == '$' || u >= 0x80;
+}
+
+// The kind a parameter value takes for its declared type (Empty: as given).
+ValueKind KindOfParam(TFieldType type) {
+  switch (type) {
+    case TFieldType::ftString:
+    case TFieldType::ftFixedChar:
+    case TFieldType::ftWideString:
+    case TFieldType::ftMemo:
+      return ValueKind::kString;
+    case TFieldType::ftSmallint:
+    case TFieldType::ftInteger:
+    case TFieldType::ftWord:
+    case TFieldType::ftAutoInc:
+      return ValueKind::kInteger;
+    case TFieldType::ftBoolean:
+      return ValueKind::kBoolean;
+    case TFieldType::ftFloat:
+      return ValueKind::kFloat;
+    case TFieldType::ftCurrency:
+      return ValueKind::kCurrency;
+    case TFieldType::ftDate:
+    case TFieldType::ftTime:
+    case TFieldType::ftDateTime:
+      return ValueKind::kDateTime;
+    default:
+      return ValueKind::kEmpty;
+  }
+}
+
+// The field type of a computed column, from its first value.
+TFieldType FieldTypeOfValue(const Value& v) {
+  switch (v.Kind()) {
+    case ValueKind::kBoolean:
+      return TFieldType::ftBoolean;
+    case ValueKind::kInteger:
+      return TFieldType::ftInteger;
+    case ValueKind::kInt64:
+      return TFieldType::ftLargeint;
+    case ValueKind::kFloat:
+      return TFieldType::ftFloat;
+    case ValueKind::kCurrency:
+      return TFieldType::ftCurrency;
+    case ValueKind::kDateTime:
+      return TFieldType::ftDateTime;
+    case ValueKind::kString:
+      return TFieldType::ftString;
+    case ValueKind::kBytes:
+      return TFieldType::ftBlob;
+    default:
+      return TFieldType::ftUnknown;
+  }
+}
+
+}  // namespace
+
+std::string TQuery::LocalSqlText(const std::string& sql) {
+  const size_t n = sql.size();
+  size_t pos = 0;
+  const auto skip_blanks = [&] {
+    while (pos < n && static_cast<unsigned char>(sql[pos]) <= ' ') ++pos;
+  };
+  const auto read_word = [&] {
+    const size_t start = pos;
+    while (pos < n && IsWordChar(sql[pos])) ++pos;
+    return std::string_view(sql).substr(start, pos - start);
+  };
+  skip_blanks();
+  const std::string_view verb = read_word();
+  if (SameTextAscii(verb, "INSERT")) {
+    skip_blanks();
+    if (!SameTextAscii(read_word(), "INTO")) return sql;
+  } else if (!SameTextAscii(verb, "UPDATE")) {
+    return sql;
+  }
+  skip_blanks();
+  std::string table;
+  if (pos < n && sql[pos] == '"') {
+    const size_t end = sql.find('"', pos + 1);
+    if (end == std::string::npos) return sql;
+    table = sql.substr(pos + 1, end - pos - 1);
+    pos = end + 1;
+  } else {
+    table = std::string(read_word());
+  }
+  if (table.empty()) return sql;
+  // Every "table". and table. qualifier after the table's name is dropped; quoted texts stay.
+  std::string out = sql.substr(0, pos);
+  while (pos < n) {
+    const char c = sql[pos];
+    if (c == '\'' || c == '"') {
+      const size_t start = pos;
+      const size_t end = sql.find(c, pos + 1);
+      pos = end == std::string::npos ? n : end + 1;
+      if (c == '"' && end != std::string::npos && pos < n && sql[pos] == '.' &&
+          SameTextAscii(std::string_view(sql).substr(start + 1, end - start - 1), table)) {
+        ++pos;
+        continue;
+      }
+      out.append(sql, start, pos - start);
+    } else if (IsWordChar(c)) {
+      const size_t start = pos;
+      const std::string_view word = read_word();
+      if (pos < n && sql[pos] == '.' && SameTextAscii(word, table) &&
+          (start == 0 || sql[start - 1] != '.')) {
+        ++pos;
+        continue;
+      }
+      out.append(word);
+    } else {
+      out += c;
+      ++pos;
+    }
+  }
+  return out;
+}
 
 TQuery::TQuery() = default;
+
 TQuery::~TQuery() {
   try {
     Close();
@@ -80,20 +214,114 @@ void TQuery::SetSQL(const std::string& text) {
     for (const std::string& name : ParseParamNames(text)) params_.emplace_back(name);
 }
 
-void TQuery::Prepare() { throw EBdeError("Local SQL is not available"); }
-void TQuery::UnPrepare() { statement_.reset(); }
+void TQuery::Prepare() {
+  if (Prepared()) return;
+  TDatabase& db = LinkedDatabase();
+  auto statement = std::make_unique<TQueryStatement>();
+  statement->statement = db.Sql().Prepare(LocalSqlText(sql_));
+  statement_ = std::move(statement);
+  ++prepare_count_;
+  AttachTo(db);
+}
+
+void TQuery::UnPrepare() {
+  if (!statement_) return;
+  Close();
+  statement_.reset();
+  DetachFromDatabase();
+}
+
 bool TQuery::Prepared() const { return statement_ != nullptr; }
-void TQuery::ExecSQL() { throw EBdeError("Local SQL is not available"); }
-void TQuery::InternalOpen() { throw EBdeError("Local SQL is not available"); }
-void TQuery::InternalClose() {}
-bool TQuery::InternalEof() const { return true; }
-void TQuery::InternalNext() {}
-Value TQuery::FieldValue(int) const { return Value::Null(); }
+
+void TQuery::Bind() {
+  px::SqlStatement& stmt = statement_->statement;
+  for (const TParam& param : params_) {
+    Value value = param.AsValue();
+    const ValueKind kind = KindOfParam(param.DataType());
+    if (!value.IsNull() && kind != ValueKind::kEmpty && value.Kind() != kind) {
+      try {
+        value = value.ConvertTo(kind);
+      } catch (const Exception&) {
+        // Given as it is; the statement decides.
+      }
+    }
+    const int index = stmt.ParameterIndex(param.Name());
+    if (index < 0) throw EBdeError("Parameter '" + param.Name() + "' not found in the query");
+    stmt.Bind(index, value);
+  }
+}
+
+void TQuery::ExecSQL() {
+  CheckInactive();
+  const bool was_prepared = Prepared();
+  Prepare();
+  try {
+    Bind();
+    rows_affected_ = static_cast<int>(statement_->statement.Execute());
+    statement_->statement.Reset();
+  } catch (...) {
+    if (statement_) statement_->statement.Reset();
+    if (Attached() != nullptr) Attached()->NoteChange();
+    if (!was_prepared) UnPrepare();
+    throw;
+  }
+  Attached()->NoteChange();
+  if (!was_prepared) UnPrepare();
+}
+
+void TQuery::InternalOpen() {
+  Prepare();
+  px::SqlStatement& stmt = statement_->statement;
+  stmt.Reset();
+  Bind();
+  statement_->has_row = stmt.Step();
+  px::Database& engine = Attached()->Engine();
+  for (int i = 0; i < stmt.ColumnCount(); ++i) {
+    TFieldType type = TFieldType::ftUnknown;
+    int size = 0;
+    bool required = false;
+    if (const std::optional<px::FieldType> ft = stmt.ColumnFieldType(i)) {
+      type = FieldTypeOfParadox(static_cast<uint8_t>(*ft));
+      try {
+        const px::Table& table = engine.OpenTable(stmt.ColumnTableName(i));
+        const int f = table.FieldIndex(stmt.ColumnOriginName(i));
+        if (f >= 0) {
+          size = table.Field(f).size;
+          required = table.Field(f).required;
+        }
+      } catch (const px::EPxError&) {
+        // The size stays unknown.
+      }
+    } else if (statement_->has_row) {
+      type = FieldTypeOfValue(stmt.ColumnValue(i));
+    }
+    fields_.push_back(std::make_unique<TField>(this, i, stmt.ColumnName(i), type, size, required));
+  }
+  rows_affected_ = 0;
+}
+
+void TQuery::InternalClose() {
+  if (statement_) {
+    statement_->has_row = false;
+    statement_->statement.Reset();
+  } else {
+    DetachFromDatabase();
+  }
+}
+
+bool TQuery::InternalEof() const { return !statement_ || !statement_->has_row; }
+
+void TQuery::InternalNext() { statement_->has_row = statement_->statement.Step(); }
+
+Value TQuery::FieldValue(int index) const {
+  if (!Active() || !statement_ || !statement_->has_row) return Value::Null();
+  return statement_->statement.ColumnValue(index);
+}
+
 void TQuery::DatabaseClosing() {
   Close();
   UnPrepare();
   DetachFromDatabase();
 }
-void TQuery::Bind() {}
 
 }  // namespace atlor::bde
