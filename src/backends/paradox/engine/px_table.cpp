@@ -287,7 +287,7 @@ size_t Table::MemoryUse() const {
   for (const auto& s : secondaries_)
     if (s) n += s->rows.MemoryUse();
   n += undo_.capacity() * sizeof(UndoEntry) + undo_bytes_.capacity() + scratch_.capacity();
-  if (mb_) n += mb_->free.size() * 48 + mb_->fresh.size() * 32 + mb_->odd_sizes.size() * 32;
+  if (mb_) n += mb_->free.size() * 48 + mb_->fresh.bits.capacity() * 8 + mb_->odd_sizes.size() * 32;
   return n;
 }
 
@@ -560,7 +560,7 @@ void Table::DropMarks() {
   }
   // The replaced fresh blocks are garbage now.
   for (const auto& s : superseded_) {
-    if (mb_ && mb_->fresh.erase(s.chunk)) FreeChunks(s.chunk, s.count);
+    if (mb_ && mb_->fresh.Remove(s.chunk)) FreeChunks(s.chunk, s.count);
   }
   superseded_.clear();
 }
@@ -681,15 +681,15 @@ void Table::NoteLostBlobs(const uint8_t* old_rec, const uint8_t* new_rec) {
 }
 
 void Table::ReleaseFreshBlobs(const uint8_t* old_rec, const uint8_t* new_rec) {
-  if (!mb_ || mb_->fresh.empty()) return;
+  if (!mb_ || mb_->fresh.count == 0) return;
   for (int f : blob_fields_) {
     const BlobTail t = ReadBlobTail(old_rec + layout_[f].offset, layout_[f].size);
     if (t.offset == 0 || (t.offset & 0xFF) != 0xFF) continue;
     if (new_rec && std::memcmp(old_rec + layout_[f].offset, new_rec + layout_[f].offset, layout_[f].size) == 0) continue;
     const uint32_t chunk = t.offset >> 12;
-    if (!mb_->fresh.count(chunk)) continue;
+    if (!mb_->fresh.Has(chunk)) continue;
     if (marks_.empty()) {
-      mb_->fresh.erase(chunk);
+      mb_->fresh.Remove(chunk);
       FreeChunks(chunk, BlockChunks(chunk, t.length));
     } else {
       superseded_.push_back(Superseded{chunk, BlockChunks(chunk, t.length), undo_.size()});
@@ -779,7 +779,7 @@ void Table::StoreBlobs(uint8_t* rec, std::vector<std::pair<int, Bytes>>& blobs) 
       std::memcpy(scratch_.data() + 9, data.data(), length);
       std::memset(scratch_.data() + 9 + length, 0, scratch_.size() - 9 - length);
       PWriteAll(mb_fd_, scratch_.data(), scratch_.size(), uint64_t{chunk} * kMbChunk, mb_path_);
-      m.fresh.insert(chunk);
+      m.fresh.Add(chunk);
       tail.offset = (chunk << 12) | 0xFF;
     }
     m.unsynced = true;
@@ -795,7 +795,7 @@ void Table::StoreBlobs(uint8_t* rec, std::vector<std::pair<int, Bytes>>& blobs) 
 // should a commit of several tables fail after this one): every other chunk is free.
 void Table::RebuildFreeSpace() {
   MbSpace& m = *mb_;
-  m.fresh.clear();
+  m.fresh.Clear();
   m.shared = 0;
   m.shared_slot = -1;
   if (!m.reuse) return;

@@ -6,7 +6,6 @@
 #include <memory>
 #include <map>
 #include <unordered_map>
-#include <unordered_set>
 #include <vector>
 
 #include "backends/paradox/engine/px_table.h"
@@ -96,8 +95,28 @@ struct Table::MbSpace {
   std::map<uint32_t, uint32_t> free;  // first chunk -> count, none adjacent to another
   // Blocks of pre-existing BLOBs whose size differs from what their length implies.
   std::unordered_map<uint32_t, uint32_t> odd_sizes;
-  // Single-BLOB blocks written since the last flush (no .DB on disk refers to them).
-  std::unordered_set<uint32_t> fresh;
+  // Single-BLOB blocks written since the last flush (no .DB on disk refers to them), a bit per
+  // chunk.
+  struct ChunkSet {
+    std::vector<uint64_t> bits;
+    size_t count = 0;
+    bool Has(uint32_t c) const { return c / 64 < bits.size() && (bits[c / 64] >> (c % 64)) & 1; }
+    void Add(uint32_t c) {
+      if (c / 64 >= bits.size()) bits.resize(c / 64 + 1, 0);
+      if (!Has(c)) ++count;
+      bits[c / 64] |= uint64_t{1} << (c % 64);
+    }
+    bool Remove(uint32_t c) {
+      if (!Has(c)) return false;
+      bits[c / 64] &= ~(uint64_t{1} << (c % 64));
+      --count;
+      return true;
+    }
+    void Clear() {
+      bits.clear();
+      count = 0;
+    }
+  } fresh;
   // The shared block being filled (0: none).
   uint32_t shared = 0;
   int shared_slot = -1;
