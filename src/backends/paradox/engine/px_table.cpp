@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/uio.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -165,9 +166,10 @@ Bytes Table::ReadBlob(RowId row, int field) const {
   };
   const uint64_t block = tail.offset & ~uint64_t{0xFF};
   const unsigned slot = tail.offset & 0xFF;
-  uint8_t head[12];
   Bytes data;
-  if (slot == 0xFF) {
+  if (slot == 0xFF && tail.length > (1u << 20)) {
+    // A large BLOB: its size is checked against the block before memory is taken for it.
+    uint8_t head[9];
     read_at(block, 9, head);
     if (head[0] != 2) throw EPxCorrupt(mb_path_, "a BLOB points to a block that is not a single-BLOB block");
     const uint32_t length = GetU32(head + 3);
@@ -177,20 +179,55 @@ Bytes Table::ReadBlob(RowId row, int field) const {
     if (GetU16(head + 7) != tail.mod) throw EPxCorrupt(mb_path_, "Blob has been modified");
     data.resize(length);
     read_at(block + 9, length, data.data());
+  } else if (slot == 0xFF) {
+    // Header and content in one read.
+    uint8_t head[9];
+    data.resize(tail.length);
+    iovec parts[2] = {{head, sizeof head}, {data.data(), data.size()}};
+    size_t done = 0;
+    const size_t want = sizeof head + data.size();
+    while (done < want) {
+      ssize_t n;
+      if (done < sizeof head) {
+        iovec rest[2] = {{head + done, sizeof head - done}, parts[1]};
+        n = ::preadv(mb_fd_, rest, 2, static_cast<off_t>(block + done));
+      } else {
+        n = ::pread(mb_fd_, data.data() + (done - sizeof head), want - done, static_cast<off_t>(block + done));
+      }
+      if (n < 0 && errno == EINTR) continue;
+      if (n < 0) throw EPxIoError("Cannot read \"" + mb_path_ + "\": " + std::strerror(errno));
+      if (n == 0) throw EPxCorrupt(mb_path_, "a BLOB lies outside the file");
+      done += static_cast<size_t>(n);
+    }
+    if (head[0] != 2) throw EPxCorrupt(mb_path_, "a BLOB points to a block that is not a single-BLOB block");
+    const uint32_t length = GetU32(head + 3);
+    const uint16_t chunks = GetU16(head + 1);
+    if (length != tail.length || 9ull + length > uint64_t{chunks} * kMbChunk)
+      throw EPxCorrupt(mb_path_, "the size of a BLOB does not match its record");
+    if (GetU16(head + 7) != tail.mod) throw EPxCorrupt(mb_path_, "Blob has been modified");
   } else {
     if (slot >= kSharedSlots) throw EPxCorrupt(mb_path_, "invalid BLOB slot");
-    read_at(block, 1, head);
-    if (head[0] != 3) throw EPxCorrupt(mb_path_, "a BLOB points to a block that is not a shared block");
-    uint8_t entry[5];
-    read_at(block + 12 + 5 * slot, 5, entry);
+    uint8_t b[kMbChunk];  // the whole shared block in one read (the file may end early)
+    size_t got = 0;
+    while (got < sizeof b) {
+      const ssize_t n = ::pread(mb_fd_, b + got, sizeof b - got, static_cast<off_t>(block + got));
+      if (n < 0 && errno == EINTR) continue;
+      if (n < 0) throw EPxIoError("Cannot read \"" + mb_path_ + "\": " + std::strerror(errno));
+      if (n == 0) break;
+      got += static_cast<size_t>(n);
+    }
+    if (got < 12 + 5 * (slot + 1)) throw EPxCorrupt(mb_path_, "a BLOB lies outside the file");
+    std::memset(b + got, 0, sizeof b - got);
+    if (b[0] != 3) throw EPxCorrupt(mb_path_, "a BLOB points to a block that is not a shared block");
+    const uint8_t* entry = b + 12 + 5 * slot;
     if (entry[1] == 0) throw EPxCorrupt(mb_path_, "a BLOB points to a free slot");
     const uint32_t length = (entry[1] - 1u) * 16u + entry[4];
     const uint32_t start = entry[0] * 16u;
     if (length != tail.length || entry[4] == 0 || entry[4] > 16 || start < 0x150 || start + length > kMbChunk)
       throw EPxCorrupt(mb_path_, "the size of a BLOB does not match its record");
     if (GetU16(entry + 2) != tail.mod) throw EPxCorrupt(mb_path_, "Blob has been modified");
-    data.resize(length);
-    read_at(block + start, length, data.data());
+    if (start + length > got) throw EPxCorrupt(mb_path_, "a BLOB lies outside the file");
+    data.assign(b + start, b + start + length);
   }
   if (info_.fields[field].type == FieldType::kGraphic && data.size() >= 8 && data[0] == 1 && data[1] == 0 &&
       data[2] == 0 && data[3] == 1)
