@@ -257,8 +257,7 @@ int Run(int argc, char** argv) {
   try {
     options = ParseOptions(argc, argv);
   } catch (const UsageError& e) {
-    std::cerr << "atlor-optimize: " << e.what() << "\nСправка: atlor-optimize --help" << std::endl;
-    return kExitUsage;
+    return ReportUsageError("atlor-optimize", e);
   }
   if (options.help) {
     std::cout << kHelp;
@@ -267,8 +266,7 @@ int Run(int argc, char** argv) {
 
   ProgramServices services;
   if (options.list_drivers) {
-    for (const DriverListing& d : ListDrivers())
-      std::cout << d.name << "\t" << d.caption << "\t" << (d.file.empty() ? "-" : d.file) << "\n";
+    PrintDrivers();
     return kExitOk;
   }
 
@@ -281,8 +279,7 @@ int Run(int argc, char** argv) {
           "без терминала на вопросы отвечают параметры: укажите --yes и --keep-old или "
           "--drop-old");
   } catch (const UsageError& e) {
-    std::cerr << "atlor-optimize: " << e.what() << "\nСправка: atlor-optimize --help" << std::endl;
-    return kExitUsage;
+    return ReportUsageError("atlor-optimize", e);
   }
 
   TerminalView view(options, interactive);

@@ -218,8 +218,7 @@ int Run(int argc, char** argv) {
     if (!options.help && !options.list_drivers)
       connection = ParseConnection(options.positional, options.description_file);
   } catch (const UsageError& e) {
-    std::cerr << "atlor-sample: " << e.what() << "\nСправка: atlor-sample --help" << std::endl;
-    return kExitUsage;
+    return ReportUsageError("atlor-sample", e);
   }
   if (options.help) {
     std::cout << kHelp;
@@ -228,8 +227,7 @@ int Run(int argc, char** argv) {
 
   ProgramServices services;
   if (options.list_drivers) {
-    for (const DriverListing& d : ListDrivers())
-      std::cout << d.name << "\t" << d.caption << "\t" << (d.file.empty() ? "-" : d.file) << "\n";
+    PrintDrivers();
     return kExitOk;
   }
 
@@ -240,8 +238,7 @@ int Run(int argc, char** argv) {
   try {
     generator = std::make_unique<sample::TSampleGenerator>(options.sample);
   } catch (const sample::ESampleOptionsError& e) {
-    std::cerr << "atlor-sample: " << e.what() << "\nСправка: atlor-sample --help" << std::endl;
-    return kExitUsage;
+    return ReportUsageError("atlor-sample", e);
   }
   try {
     CreateDatabase(connection);

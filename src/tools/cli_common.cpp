@@ -1,5 +1,7 @@
 #include "tools/cli_common.h"
 
+#include <iostream>
+
 #include "ardb/ardb_drivers.h"
 #include "ardb/ardb_managers.h"
 #include "ardb/resources/program_drivers.h"
@@ -84,6 +86,17 @@ std::vector<DriverListing> ListDrivers() {
     list.push_back(std::move(item));
   }
   return list;
+}
+
+void PrintDrivers() {
+  for (const DriverListing& d : ListDrivers())
+    std::cout << d.name << "\t" << d.caption << "\t" << (d.file.empty() ? "-" : d.file) << "\n";
+  std::cout << std::flush;
+}
+
+int ReportUsageError(const char* program, const std::exception& error) {
+  std::cerr << program << ": " << error.what() << "\nСправка: " << program << " --help" << std::endl;
+  return kExitUsage;
 }
 
 std::string TerminalText(const std::string& text) {

@@ -69,6 +69,11 @@ struct DriverListing {
   std::string name, caption, file;
 };
 std::vector<DriverListing> ListDrivers();
+// Prints the drivers, one per line: name, caption and library file ("-" for built-ins).
+void PrintDrivers();
+
+// Prints a usage error of `program` with the hint to its help; returns kExitUsage.
+int ReportUsageError(const char* program, const std::exception& error);
 
 // A message-box text for a terminal: the "\n\r" pairs become line feeds.
 std::string TerminalText(const std::string& text);
