@@ -106,33 +106,36 @@ TFieldType DataTypeToBDEFieldType(TArDbDataType type) {
 }
 
 const std::vector<std::string>& BDEReservedWords() {
+  // clang-format off
   static const std::vector<std::string> kWords = {
-    "ACTIVE", "ADD", "ALL", "AFTER", "ALTER", "AND", "ANY", "AS", "ASC", "ASCENDING", "AT", "AUTO",
-    "AUTOINC", "AVG", "BASE_NAME", "BEFORE", "BEGIN", "BETWEEN", "BLOB", "BOOLEAN", "BOTH", "BY",
-    "BYTES", "CACHE", "CAST", "CHAR", "CHARACTER", "CHECK", "CHECK_POINT_LENGTH", "COLLATE",
-    "COLUMN", "COMMIT", "COMMITTED", "COMPUTED", "CONDITIONAL", "CONSTRAINT", "CONTAINING",
-    "COUNT", "CREATE", "CSTRING", "CURRENT", "CURSOR", "DATABASE", "DATE", "DAY", "DEBUG", "DEC",
-    "DECIMAL", "DECLARE", "DEFAULT", "DELETE", "DESC", "DESCENDING", "DISTINCT", "DO", "DOMAIN",
-    "DOUBLE", "DROP", "ELSE", "END", "ENTRY_POINT", "ESCAPE", "EXCEPTION", "EXECUTE", "EXISTS",
-    "EXIT", "EXTERNAL", "EXTRACT", "FILE", "FILTER", "FLOAT", "FOR", "FOREIGN", "FROM", "FULL",
-    "FUNCTION", "GDSCODE", "GENERATOR", "GEN_ID", "GRANT", "GROUP", "GROUP_COMMIT_WAIT_TIME",
-    "HAVING", "HOUR", "IF", "IN", "INT", "INACTIVE", "INDEX", "INNER", "INPUT_TYPE", "INSERT",
-    "INTEGER", "INTO", "IS", "ISOLATION", "JOIN", "KEY", "LONG", "LENGTH", "LOGFILE", "LOWER",
-    "LEADING", "LEFT", "LEVEL", "LIKE", "LOG_BUFFER_SIZE", "MANUAL", "MAX", "MAXIMUM_SEGMENT",
-    "MERGE", "MESSAGE", "MIN", "MINUTE", "MODULE_NAME", "MONEY", "MONTH", "NAMES", "NATIONAL",
-    "NATURAL", "NCHAR", "NO", "NOT", "NULL", "NUM_LOG_BUFFERS", "NUMERIC", "OF", "ON", "ONLY",
-    "OPTION", "OR", "ORDER", "OUTER", "OUTPUT_TYPE", "OVERFLOW", "PAGE_SIZE", "PAGE", "PAGES",
-    "PARAMETER", "PASSWORD", "PLAN", "POSITION", "POST_EVENT", "PRECISION", "PROCEDURE",
-    "PROTECTED", "PRIMARY", "PRIVILEGES", "RAW_PARTITIONS", "RDB$DB_KEY", "READ", "REAL",
-    "RECORD_VERSION", "REFERENCES", "RESERV", "RESERVING", "RETAIN", "RETURNING_VALUES", "RETURNS",
-    "REVOKE", "RIGHT", "ROLLBACK", "SECOND", "SEGMENT", "SELECT", "SET", "SHARED", "SHADOW",
-    "SCHEMA", "SINGULAR", "SIZE", "SMALLINT", "SNAPSHOT", "SOME", "SORT", "SQLCODE", "STABILITY",
-    "STARTING", "STARTS", "STATISTICS", "SUB_TYPE", "SUBSTRING", "SUM", "SUSPEND", "TABLE", "THEN",
-    "TIME", "TIMESTAMP", "TIMEZONE_HOUR", "TIMEZONE_MINUTE", "TO", "TRAILING", "TRANSACTION",
-    "TRIGGER", "TRIM", "UNCOMMITTED", "UNION", "UNIQUE", "UPDATE", "UPPER", "USER", "VALUE",
-    "VALUES", "VARCHAR", "VARIABLE", "VARYING", "VIEW", "WAIT", "WHEN", "WHERE", "WHILE", "WITH",
-    "WORK", "WRITE", "YEAR",
+      "ACTIVE", "ADD", "ALL", "AFTER", "ALTER", "AND", "ANY", "AS", "ASC", "ASCENDING", "AT",
+      "AUTO", "AUTOINC", "AVG", "BASE_NAME", "BEFORE", "BEGIN", "BETWEEN", "BLOB", "BOOLEAN",
+      "BOTH", "BY", "BYTES", "CACHE", "CAST", "CHAR", "CHARACTER", "CHECK", "CHECK_POINT_LENGTH",
+      "COLLATE", "COLUMN", "COMMIT", "COMMITTED", "COMPUTED", "CONDITIONAL", "CONSTRAINT",
+      "CONTAINING", "COUNT", "CREATE", "CSTRING", "CURRENT", "CURSOR", "DATABASE", "DATE", "DAY",
+      "DEBUG", "DEC", "DECIMAL", "DECLARE", "DEFAULT", "DELETE", "DESC", "DESCENDING", "DISTINCT",
+      "DO", "DOMAIN", "DOUBLE", "DROP", "ELSE", "END", "ENTRY_POINT", "ESCAPE", "EXCEPTION",
+      "EXECUTE", "EXISTS", "EXIT", "EXTERNAL", "EXTRACT", "FILE", "FILTER", "FLOAT", "FOR",
+      "FOREIGN", "FROM", "FULL", "FUNCTION", "GDSCODE", "GENERATOR", "GEN_ID", "GRANT", "GROUP",
+      "GROUP_COMMIT_WAIT_TIME", "HAVING", "HOUR", "IF", "IN", "INT", "INACTIVE", "INDEX", "INNER",
+      "INPUT_TYPE", "INSERT", "INTEGER", "INTO", "IS", "ISOLATION", "JOIN", "KEY", "LONG",
+      "LENGTH", "LOGFILE", "LOWER", "LEADING", "LEFT", "LEVEL", "LIKE", "LOG_BUFFER_SIZE",
+      "MANUAL", "MAX", "MAXIMUM_SEGMENT", "MERGE", "MESSAGE", "MIN", "MINUTE", "MODULE_NAME",
+      "MONEY", "MONTH", "NAMES", "NATIONAL", "NATURAL", "NCHAR", "NO", "NOT", "NULL",
+      "NUM_LOG_BUFFERS", "NUMERIC", "OF", "ON", "ONLY", "OPTION", "OR", "ORDER", "OUTER",
+      "OUTPUT_TYPE", "OVERFLOW", "PAGE_SIZE", "PAGE", "PAGES", "PARAMETER", "PASSWORD", "PLAN",
+      "POSITION", "POST_EVENT", "PRECISION", "PROCEDURE", "PROTECTED", "PRIMARY", "PRIVILEGES",
+      "RAW_PARTITIONS", "RDB$DB_KEY", "READ", "REAL", "RECORD_VERSION", "REFERENCES", "RESERV",
+      "RESERVING", "RETAIN", "RETURNING_VALUES", "RETURNS", "REVOKE", "RIGHT", "ROLLBACK",
+      "SECOND", "SEGMENT", "SELECT", "SET", "SHARED", "SHADOW", "SCHEMA", "SINGULAR", "SIZE",
+      "SMALLINT", "SNAPSHOT", "SOME", "SORT", "SQLCODE", "STABILITY", "STARTING", "STARTS",
+      "STATISTICS", "SUB_TYPE", "SUBSTRING", "SUM", "SUSPEND", "TABLE", "THEN", "TIME",
+      "TIMESTAMP", "TIMEZONE_HOUR", "TIMEZONE_MINUTE", "TO", "TRAILING", "TRANSACTION", "TRIGGER",
+      "TRIM", "UNCOMMITTED", "UNION", "UNIQUE", "UPDATE", "UPPER", "USER", "VALUE", "VALUES",
+      "VARCHAR", "VARIABLE", "VARYING", "VIEW", "WAIT", "WHEN", "WHERE", "WHILE", "WITH", "WORK",
+      "WRITE", "YEAR",
   };
+  // clang-format on
   return kWords;
 }
 
@@ -268,7 +271,9 @@ IntfPtr<IArDbCursor> TBDEArDb::DoOpenTable(const std::string& table_name, const 
                                                   key_row_count, copy_key_values));
 }
 
-bool TBDEArDb::DoTableExists(const std::string& table_name) { return NewTable(table_name)->Exists(); }
+bool TBDEArDb::DoTableExists(const std::string& table_name) {
+  return NewTable(table_name)->Exists();
+}
 
 void TBDEArDb::DoDropTable(const std::string& table_name) { NewTable(table_name)->DeleteTable(); }
 
@@ -318,10 +323,10 @@ void TBDETableDef::DoCreateTable(const std::string& table_name, const TTableDef&
         const NameCase name_case = Case();
         for (;; ++counter) {
           name = "Ind" + std::to_string(counter);
-          const bool taken =
-              IndexIndexByName(def.Indexes, name, name_case) >= 0 ||
-              std::any_of(given.begin(), given.end(),
-                          [&](const std::string& g) { return SameName(g, name, name_case); });
+          const bool taken = IndexIndexByName(def.Indexes, name, name_case) >= 0 ||
+                             std::any_of(given.begin(), given.end(), [&](const std::string& g) {
+                               return SameName(g, name, name_case);
+                             });
           if (!taken) break;
         }
         given.push_back(name);
@@ -360,9 +365,10 @@ void TBDETableDef::DoLoad(const std::string& table_name, TTableDef& def) {
       } else {
         for (;;) {
           std::string candidate = table_name + "_I" + std::to_string(counter++);
-          const bool taken = std::any_of(items.begin(), items.end(), [&](const bde::TIndexDefItem& other) {
-            return SameName(other.Name, candidate, Case());
-          });
+          const bool taken =
+              std::any_of(items.begin(), items.end(), [&](const bde::TIndexDefItem& other) {
+                return SameName(other.Name, candidate, Case());
+              });
           if (!taken) {
             index->Name = std::move(candidate);
             break;
@@ -604,7 +610,8 @@ TBDETableCursor::TBDETableCursor(TBDEArDb* database, std::unique_ptr<bde::TTable
     key_fields_.assign(key_fields, key_fields + std::max(key_field_count, 0));
     key_field_count_ = std::max(key_field_count, 0);
     key_row_count_ = std::max(key_row_count, 0);
-    const size_t total = static_cast<size_t>(key_row_count_) * static_cast<size_t>(key_field_count_);
+    const size_t total =
+        static_cast<size_t>(key_row_count_) * static_cast<size_t>(key_field_count_);
     if (copy_key_values && total > 0) {
       own_values_.assign(key_values, key_values + total);
       key_values_ = own_values_.data();

@@ -207,10 +207,9 @@ class TBDESQLCursor : public TArDbCursor {
 class TBDETableCursor : public TBDESQLCursor {
  public:
   // Opens the table and positions on the first row (see DoOpenTable of TBDEArDb).
-  TBDETableCursor(TBDEArDb* database, std::unique_ptr<bde::TTable> table,
-                  const std::string* fields, int32_t field_count, const std::string* key_fields,
-                  int32_t key_field_count, const Value* key_values, int32_t key_row_count,
-                  bool copy_key_values);
+  TBDETableCursor(TBDEArDb* database, std::unique_ptr<bde::TTable> table, const std::string* fields,
+                  int32_t field_count, const std::string* key_fields, int32_t key_field_count,
+                  const Value* key_values, int32_t key_row_count, bool copy_key_values);
 
   bde::TField& GetField(int32_t index) override;
 

@@ -63,7 +63,8 @@ IntfPtr<IArDbCursor> TPdoxArDb::DoGetInfo(int32_t kind) {
     case ikLiteralInfo: {
       IntfPtr<TInMemoryCursor> cursor(new TInMemoryCursor(this, 3, ArDbLiteralInfoFields));
       for (const int32_t literal : {ltTableName, ltFieldName, ltIndexName})
-        cursor->AddRow({Value(literal), Value(kPdoxMaxNameLength), Value(false), null, null, null, null});
+        cursor->AddRow(
+            {Value(literal), Value(kPdoxMaxNameLength), Value(false), null, null, null, null});
       return IntfPtr<IArDbCursor>(cursor);
     }
     case ikReservedWords:
@@ -96,8 +97,7 @@ void CreatePdoxDatabaseFolder(const std::string& folder) {
     if (!fs::is_directory(status))
       throw Exception("Нельзя создать базу данных Paradox: \"" + folder + "\" - это не папка");
     if (!fs::is_empty(path, ec) || ec)
-      throw Exception("Нельзя создать базу данных Paradox: папка \"" + folder +
-                      "\" не пуста");
+      throw Exception("Нельзя создать базу данных Paradox: папка \"" + folder + "\" не пуста");
     return;
   }
   fs::create_directories(path, ec);

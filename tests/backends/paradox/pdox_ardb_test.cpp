@@ -143,8 +143,9 @@ TEST(PdoxOpen, ProtectedTablesNeedTheirPasswordAndChangeNothing) {
   }();
   IntfPtr<TPdoxArDb> db(new TPdoxArDb);
   db->Open(TPdoxArDb::MakeDescription(f.Path(), "wrong"));
-  EXPECT_NE(ErrorText([&] { db->OpenTable("ENCRYPTED", nullptr, 0, nullptr, 0, nullptr, 0, false); })
-                .find("ENCRYPTED"),
+  EXPECT_NE(ErrorText([&] {
+              db->OpenTable("ENCRYPTED", nullptr, 0, nullptr, 0, nullptr, 0, false);
+            }).find("ENCRYPTED"),
             std::string::npos);
   db->Close();
   std::ifstream in(fs::path(f.Path()) / "ENCRYPTED.DB", std::ios::binary);
@@ -172,36 +173,36 @@ TEST_F(PdoxTest, InfoCursorsGiveTheTablesLimitsWordsAndTypes) {
   EXPECT_EQ(words.back(), "YEAR");
 
   c = db->GetInfo(ikDataTypesInfo);
-  EXPECT_EQ(CursorRows(*c),
-            (std::vector<std::string>{"256|Logical|null|null|null", "512|Long integer|null|null|null",
-                                      "768|Number|null|null|null", "1024|Money|null|null|null",
-                                      "1280|Timestamp|null|null|null", "1536|Alpha|255|null|null",
-                                      "1792|Memo|null|null|null", "2048|Binary|null|null|null"}));
+  EXPECT_EQ(CursorRows(*c), (std::vector<std::string>{
+                                "256|Logical|null|null|null", "512|Long integer|null|null|null",
+                                "768|Number|null|null|null", "1024|Money|null|null|null",
+                                "1280|Timestamp|null|null|null", "1536|Alpha|255|null|null",
+                                "1792|Memo|null|null|null", "2048|Binary|null|null|null"}));
   EXPECT_EQ(ErrorText([&] { db->GetInfo(4); }), "(assertion) Abstract error");
 }
 
 TEST(PdoxTypes, FieldTypesMapBothWays) {
   using bde::TFieldType;
   const std::pair<TFieldType, TArDbDataType> read[] = {
-      {TFieldType::ftString, dtString},      {TFieldType::ftFixedChar, dtString},
-      {TFieldType::ftWideString, dtString},  {TFieldType::ftSmallint, dtInteger},
-      {TFieldType::ftWord, dtInteger},       {TFieldType::ftAutoInc, dtInteger},
-      {TFieldType::ftBoolean, dtBoolean},    {TFieldType::ftFloat, dtFloat},
-      {TFieldType::ftCurrency, dtCurrency},  {TFieldType::ftDate, dtDate},
-      {TFieldType::ftTime, dtTime},          {TFieldType::ftDateTime, dtDateTime},
-      {TFieldType::ftMemo, dtMemo},          {TFieldType::ftBytes, dtBinary},
-      {TFieldType::ftGraphic, dtBinary},     {TFieldType::ftFmtMemo, dtBinary},
-      {TFieldType::ftParadoxOle, dtBinary},  {TFieldType::ftOraClob, dtBinary},
-      {TFieldType::ftBCD, dtUnknown},        {TFieldType::ftLargeint, dtUnknown},
-      {TFieldType::ftDataSet, dtUnknown},    {TFieldType::ftGuid, dtUnknown},
+      {TFieldType::ftString, dtString},     {TFieldType::ftFixedChar, dtString},
+      {TFieldType::ftWideString, dtString}, {TFieldType::ftSmallint, dtInteger},
+      {TFieldType::ftWord, dtInteger},      {TFieldType::ftAutoInc, dtInteger},
+      {TFieldType::ftBoolean, dtBoolean},   {TFieldType::ftFloat, dtFloat},
+      {TFieldType::ftCurrency, dtCurrency}, {TFieldType::ftDate, dtDate},
+      {TFieldType::ftTime, dtTime},         {TFieldType::ftDateTime, dtDateTime},
+      {TFieldType::ftMemo, dtMemo},         {TFieldType::ftBytes, dtBinary},
+      {TFieldType::ftGraphic, dtBinary},    {TFieldType::ftFmtMemo, dtBinary},
+      {TFieldType::ftParadoxOle, dtBinary}, {TFieldType::ftOraClob, dtBinary},
+      {TFieldType::ftBCD, dtUnknown},       {TFieldType::ftLargeint, dtUnknown},
+      {TFieldType::ftDataSet, dtUnknown},   {TFieldType::ftGuid, dtUnknown},
   };
   for (const auto& [ft, dt] : read) EXPECT_EQ(BDEFieldTypeToDataType(ft), dt) << FieldTypeName(ft);
   const std::pair<TArDbDataType, TFieldType> write[] = {
-      {dtBoolean, TFieldType::ftBoolean},   {dtInteger, TFieldType::ftInteger},
-      {dtFloat, TFieldType::ftFloat},       {dtCurrency, TFieldType::ftCurrency},
-      {dtDate, TFieldType::ftDateTime},     {dtTime, TFieldType::ftDateTime},
-      {dtString, TFieldType::ftString},     {dtMemo, TFieldType::ftMemo},
-      {dtPicture, TFieldType::ftBlob},      {dtDocument, TFieldType::ftBlob},
+      {dtBoolean, TFieldType::ftBoolean}, {dtInteger, TFieldType::ftInteger},
+      {dtFloat, TFieldType::ftFloat},     {dtCurrency, TFieldType::ftCurrency},
+      {dtDate, TFieldType::ftDateTime},   {dtTime, TFieldType::ftDateTime},
+      {dtString, TFieldType::ftString},   {dtMemo, TFieldType::ftMemo},
+      {dtPicture, TFieldType::ftBlob},    {dtDocument, TFieldType::ftBlob},
       {0x0900, TFieldType::ftUnknown},
   };
   for (const auto& [dt, ft] : write) EXPECT_EQ(DataTypeToBDEFieldType(dt), ft) << dt;
@@ -213,10 +214,10 @@ TEST(PdoxTypes, FieldTypesMapBothWays) {
 TEST(PdoxSql, QuestionMarksBecomeNumberedParametersOutsideQuotes) {
   EXPECT_EQ(BDEQueryText("SELECT [ID] FROM [T] WHERE [ID]=? AND [NAME]='?'", '"', '"'),
             "SELECT \"ID\" FROM \"T\" WHERE \"ID\"=:PARAM0 AND \"NAME\"='?'");
-  EXPECT_EQ(BDEQueryText("UPDATE [T] SET [A]=?, [B]='it''s ?', [C]=? WHERE [D]=\"?\" OR [E]=?",
-                         '"', '"'),
-            "UPDATE \"T\" SET \"A\"=:PARAM0, \"B\"='it''s ?', \"C\"=:PARAM1 WHERE \"D\"=\"?\" OR "
-            "\"E\"=:PARAM2");
+  EXPECT_EQ(
+      BDEQueryText("UPDATE [T] SET [A]=?, [B]='it''s ?', [C]=? WHERE [D]=\"?\" OR [E]=?", '"', '"'),
+      "UPDATE \"T\" SET \"A\"=:PARAM0, \"B\"='it''s ?', \"C\"=:PARAM1 WHERE \"D\"=\"?\" OR "
+      "\"E\"=:PARAM2");
   EXPECT_EQ(bde::TQuery::ParseParamNames(
                 "SELECT * FROM T WHERE A=:PARAM0 AND B=':X' AND C=:PARAM1 AND D=\"::\""),
             (std::vector<std::string>{"PARAM0", "PARAM1"}));
@@ -299,17 +300,17 @@ TEST_F(PdoxTest, RestructuringWithANewFieldCopiesEveryRow) {
   def->SetFieldDef(2, {"VALUE", dtFloat, 0, false}, true);  // renamed: copied by Id
   def->ApplyChanges();
 
-  EXPECT_EQ(FolderFiles(folder.Path()),
-            (std::vector<std::string>{"ATLORPX.LCK", "T.DB", "T.MB", "T.PX", "T.VAL", "T.X02",
-                                      "T.Y02"}));
+  EXPECT_EQ(
+      FolderFiles(folder.Path()),
+      (std::vector<std::string>{"ATLORPX.LCK", "T.DB", "T.MB", "T.PX", "T.VAL", "T.X02", "T.Y02"}));
   IntfPtr<IArDbCursor> c = db->OpenTable("T", nullptr, 0, nullptr, 0, nullptr, 0, false);
   EXPECT_EQ(c->FieldName(2), "VALUE");
   EXPECT_EQ(c->FieldName(5), "EXTRA");
   EXPECT_EQ(c->AsBlob(4).BytesRef(), blob);
-  EXPECT_EQ(CursorRows(*c), (std::vector<std::string>{"1|one|1.5|memo 1|\x01\x02\x03" +
-                                                          std::string(1, '\0') + "\xFF|null",
-                                                      "2|two|null|null|null|null",
-                                                      "3|three|3.25|null|null|null"}));
+  EXPECT_EQ(CursorRows(*c),
+            (std::vector<std::string>{
+                "1|one|1.5|memo 1|\x01\x02\x03" + std::string(1, '\0') + "\xFF|null",
+                "2|two|null|null|null|null", "3|three|3.25|null|null|null"}));
 }
 
 TEST_F(PdoxTest, AFailedRowCopyDropsTheNewTableAndGivesTheOldOneItsName) {
@@ -319,12 +320,12 @@ TEST_F(PdoxTest, AFailedRowCopyDropsTheNewTableAndGivesTheOldOneItsName) {
   def->SetFieldDef(1, {"NAME", dtString, 20, true}, false);  // now required
   const std::string error = ErrorText([&] { def->ApplyChanges(); });
   EXPECT_NE(error.find("NAME"), std::string::npos) << error;
-  EXPECT_EQ(FolderFiles(folder.Path()),
-            (std::vector<std::string>{"ATLORPX.LCK", "T.DB", "T.MB", "T.PX", "T.VAL", "T.X02",
-                                      "T.Y02"}));
+  EXPECT_EQ(
+      FolderFiles(folder.Path()),
+      (std::vector<std::string>{"ATLORPX.LCK", "T.DB", "T.MB", "T.PX", "T.VAL", "T.X02", "T.Y02"}));
   IntfPtr<IArDbCursor> c = db->OpenTable("T", nullptr, 0, nullptr, 0, nullptr, 0, false);
-  EXPECT_EQ(CursorRows(*c), (std::vector<std::string>{"1|one|null|null|null",
-                                                      "2|null|null|null|null"}));
+  EXPECT_EQ(CursorRows(*c),
+            (std::vector<std::string>{"1|one|null|null|null", "2|null|null|null|null"}));
   EXPECT_FALSE(db->GetTableDef("T")->GetFieldDef(1).Required);
 }
 
@@ -438,8 +439,7 @@ TEST(PdoxPersistence, TablesWrittenThroughTheBackEndReadBackWithTheEngine) {
     AppendRows(*db, "T", {{2, "two", 2.5, "memo", Bytes{7, 8}}, {1, "one"}});
     db->Close();
   }
-  std::unique_ptr<px::Database> engine =
-      px::Database::Open(f.Path(), ReadOnlyOptions());
+  std::unique_ptr<px::Database> engine = px::Database::Open(f.Path(), ReadOnlyOptions());
   px::Table& t = engine->OpenTable("T");
   ASSERT_EQ(t.RecordCount(), 2u);
   const std::vector<px::RowId> rows = t.Rows();
@@ -461,12 +461,11 @@ TEST(PdoxPersistence, RollbackUndoesAndCommitWrites) {
   db->StartTransaction();
   AppendRows(*db, "T", {{3, "three"}});
   db->Commit();
-  std::unique_ptr<px::Database> reader =
-      px::Database::Open(f.Path(), ReadOnlyOptions());
+  std::unique_ptr<px::Database> reader = px::Database::Open(f.Path(), ReadOnlyOptions());
   EXPECT_EQ(reader->OpenTable("T").RecordCount(), 2u);
   IntfPtr<IArDbCursor> c = db->OpenTable("T", nullptr, 0, nullptr, 0, nullptr, 0, false);
-  EXPECT_EQ(CursorRows(*c), (std::vector<std::string>{"2|two|null|null|null",
-                                                      "3|three|null|null|null"}));
+  EXPECT_EQ(CursorRows(*c),
+            (std::vector<std::string>{"2|two|null|null|null", "3|three|null|null|null"}));
 }
 
 TEST(PdoxPersistence, ClosingTheDatabaseClosesItsCursorsTables) {
@@ -521,8 +520,9 @@ TEST_F(PdoxDriverTest, CreateDatabaseMakesANewFolderAndRefusesAFullOne) {
   EXPECT_EQ(DriverRequest(request(target)), "<response/>");  // empty: accepted
   std::ofstream(fs::path(target) / "X.DB") << "x";
   EXPECT_NE(ErrorText([&] { DriverRequest(request(target)); }).find("не пуста"), std::string::npos);
-  EXPECT_NE(ErrorText([&] { DriverRequest(request((fs::path(target) / "X.DB").string())); })
-                .find("не папка"),
+  EXPECT_NE(ErrorText([&] {
+              DriverRequest(request((fs::path(target) / "X.DB").string()));
+            }).find("не папка"),
             std::string::npos);
 }
 

@@ -62,15 +62,19 @@ std::vector<std::string> TableRows(IArDb& db, const std::string& table, const st
 
 TEST(PdoxEquivalence, SQLiteAndParadoxOptimizeTheSameDatabaseAlike) {
   TempFolder root;
-  const std::string sample = std::string("'") + ATLOR_SAMPLE_PROGRAM + "' --quiet --seed 5 --layers 4 "
+  const std::string sample = std::string("'") + ATLOR_SAMPLE_PROGRAM +
+                             "' --quiet --seed 5 --layers 4 "
                              "--objects 1200 --versions 286,262,256 --damage duplicate,noshapes ";
-  const std::string optimize = std::string("'") + ATLOR_OPTIMIZE_PROGRAM + "' --yes --drop-old --quiet ";
+  const std::string optimize =
+      std::string("'") + ATLOR_OPTIMIZE_PROGRAM + "' --yes --drop-old --quiet ";
   const std::string sqlite_file = root.Sub("base.sqlite");
   const std::string pdox_folder = root.Sub("pdox");
-  ASSERT_EQ(RunIn(root.Path(), sample + "SQLITE file='" + sqlite_file + "'"), 0) << Output(root.Path());
+  ASSERT_EQ(RunIn(root.Path(), sample + "SQLITE file='" + sqlite_file + "'"), 0)
+      << Output(root.Path());
   ASSERT_EQ(RunIn(root.Path(), sample + "BDE.Paradox folder='" + pdox_folder + "'"), 0)
       << Output(root.Path());
-  ASSERT_EQ(RunIn(root.Path(), optimize + "SQLITE file='" + sqlite_file + "'"), 0) << Output(root.Path());
+  ASSERT_EQ(RunIn(root.Path(), optimize + "SQLITE file='" + sqlite_file + "'"), 0)
+      << Output(root.Path());
   ASSERT_EQ(RunIn(root.Path(), optimize + "BDE.Paradox folder='" + pdox_folder + "'"), 0)
       << Output(root.Path());
 
@@ -86,9 +90,9 @@ TEST(PdoxEquivalence, SQLiteAndParadoxOptimizeTheSameDatabaseAlike) {
       EXPECT_EQ(px::CheckFamily(pdox_folder, table), std::vector<std::string>{}) << table;
       EXPECT_NO_THROW(engine->OpenTable(table)) << table;
     }
-    for (const char* family : {"ATLOR_SECTORS.MB", "ATLOR_SECTORS.PX", "ATLOR_SECTORS.X02",
-                               "ATLOR_SECTORS.Y02", "ATLOR_OBJINFO.PX", "ATLOR_OBJINFO.X02",
-                               "ATLOR_LAYERS.PX", "ATLOR_LAYERS.X02"})
+    for (const char* family :
+         {"ATLOR_SECTORS.MB", "ATLOR_SECTORS.PX", "ATLOR_SECTORS.X02", "ATLOR_SECTORS.Y02",
+          "ATLOR_OBJINFO.PX", "ATLOR_OBJINFO.X02", "ATLOR_LAYERS.PX", "ATLOR_LAYERS.X02"})
       EXPECT_TRUE(fs::exists(fs::path(pdox_folder) / family)) << family;
     EXPECT_GT(engine->OpenTable("ATLOR_OBJINFO").RecordCount(), 1000u);
   }
@@ -100,9 +104,9 @@ TEST(PdoxEquivalence, SQLiteAndParadoxOptimizeTheSameDatabaseAlike) {
   IntfPtr<IArDb> pdox(new TPdoxArDb);
   pdox->Open(TPdoxArDb::MakeDescription(pdox_folder));
   const std::pair<const char*, const char*> compared[] = {{"ATLOR_LAYERS", "[ID]"},
-                                                         {"ATLOR_SECTORS", "[ID]"},
-                                                         {"ATLOR_OBJINFO", "[ID]"},
-                                                         {"ATLOR_DBINFO", "[DBID]"}};
+                                                          {"ATLOR_SECTORS", "[ID]"},
+                                                          {"ATLOR_OBJINFO", "[ID]"},
+                                                          {"ATLOR_DBINFO", "[DBID]"}};
   for (const auto& [table, order] : compared) {
     const std::vector<std::string> a = TableRows(*lite, table, order);
     const std::vector<std::string> b = TableRows(*pdox, table, order);

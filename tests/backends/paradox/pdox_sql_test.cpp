@@ -15,14 +15,10 @@ class PdoxSqlTest : public ::testing::Test {
   void SetUp() override {
     db = IntfPtr<TPdoxArDb>(new TPdoxArDb);
     db->Open(TPdoxArDb::MakeDescription(folder.Path()));
-    const TArDbFieldDef fields[] = {{"ID", dtInteger, 0, true},
-                                    {"NAME", dtString, 20, false},
-                                    {"VAL", dtFloat, 0, false},
-                                    {"NOTE", dtMemo, 0, false},
-                                    {"DATA", dtBinary, 0, false},
-                                    {"WHEN", dtDateTime, 0, false},
-                                    {"OK", dtBoolean, 0, false},
-                                    {"PRICE", dtCurrency, 0, false}};
+    const TArDbFieldDef fields[] = {{"ID", dtInteger, 0, true},   {"NAME", dtString, 20, false},
+                                    {"VAL", dtFloat, 0, false},   {"NOTE", dtMemo, 0, false},
+                                    {"DATA", dtBinary, 0, false}, {"WHEN", dtDateTime, 0, false},
+                                    {"OK", dtBoolean, 0, false},  {"PRICE", dtCurrency, 0, false}};
     const TArDbIndexDef indexes[] = {{"", "ID", true, true}, {"", "NAME", false, false}};
     CreateTableFromDefs(*db, "T", fields, indexes);
     AppendRows(*db, "T", {{1, "one", 1.5}, {2, "two", 2.5}, {3, "three"}});
@@ -45,8 +41,8 @@ class PdoxSqlTest : public ::testing::Test {
 };
 
 TEST_F(PdoxSqlTest, TheDataLayersStatementsRunWithTheirParameters) {
-  const TArDbParam row[] = {IntegerParam("ID"), StringParam("NAME"), FloatParam("VAL"),
-                            {"NOTE", dtMemo},   BinaryParam("DATA"), {"WHEN", dtDateTime},
+  const TArDbParam row[] = {IntegerParam("ID"), StringParam("NAME"),  FloatParam("VAL"),
+                            {"NOTE", dtMemo},   BinaryParam("DATA"),  {"WHEN", dtDateTime},
                             {"OK", dtBoolean},  {"PRICE", dtCurrency}};
   IntfPtr<IArDbSQLCommand> insert = BuildInsertCommand(*db, "T", row, true);
   const DateTime when = EncodeDateTime(2024, 2, 29, 13, 45, 10);
@@ -100,13 +96,15 @@ TEST_F(PdoxSqlTest, QuotedQuestionMarksStayAndTheParameterCountMustMatch) {
   EXPECT_EQ(CursorRows(*c->Execute({Value(3)})), std::vector<std::string>{"3"});
 
   // A text naming a parameter of its own has one parameter more than its types.
-  EXPECT_EQ(ErrorText([&] { Command("SELECT [ID] FROM [T] WHERE [ID]=:X AND [ID]=?", {dtInteger}); }),
-            "(assertion) Invalid params count");
+  EXPECT_EQ(
+      ErrorText([&] { Command("SELECT [ID] FROM [T] WHERE [ID]=:X AND [ID]=?", {dtInteger}); }),
+      "(assertion) Invalid params count");
   EXPECT_FALSE(Bde(Command(" update [T] set [VAL]=1", {})).IsSelect());
 }
 
 TEST_F(PdoxSqlTest, ACursorKeepsItsQueryWhenTheCommandRunsAgain) {
-  IntfPtr<IArDbSQLCommand> c = Command("SELECT [ID] FROM [T] WHERE [ID]>=? ORDER BY [ID]", {dtInteger});
+  IntfPtr<IArDbSQLCommand> c =
+      Command("SELECT [ID] FROM [T] WHERE [ID]>=? ORDER BY [ID]", {dtInteger});
   IntfPtr<IArDbCursor> first = c->Execute({Value(1)});
   TRefDataSet* first_holder = Bde(c).Holder();
   EXPECT_EQ(first_holder->RefCount(), 2);
@@ -151,7 +149,8 @@ TEST_F(PdoxSqlTest, ANullBlobParameterUnpreparesAPreparedQuery) {
 }
 
 TEST_F(PdoxSqlTest, SqlErrorsAndKeyViolationsAreWrappedWithTheStatement) {
-  const std::string bad = ErrorText([&] { Command("SELECT [NOPE] FROM [T]", {})->Execute(nullptr, 0); });
+  const std::string bad =
+      ErrorText([&] { Command("SELECT [NOPE] FROM [T]", {})->Execute(nullptr, 0); });
   EXPECT_EQ(bad.rfind("Запрос \"SELECT [NOPE] FROM [T]\".", 0), 0u) << bad;
   IntfPtr<IArDbSQLCommand> insert = Command("INSERT INTO [T] ([ID]) VALUES (?)", {dtInteger});
   const std::string dup = ErrorText([&] { insert->Execute({Value(1)}); });

@@ -185,12 +185,12 @@ bool IsBlobFieldType(TFieldType type) {
 
 const char* FieldTypeName(TFieldType type) {
   static const char* const kNames[] = {
-      "ftUnknown",   "ftString",     "ftSmallint",  "ftInteger",   "ftWord",        "ftBoolean",
-      "ftFloat",     "ftCurrency",   "ftBCD",       "ftDate",      "ftTime",        "ftDateTime",
-      "ftBytes",     "ftVarBytes",   "ftAutoInc",   "ftBlob",      "ftMemo",        "ftGraphic",
-      "ftFmtMemo",   "ftParadoxOle", "ftDBaseOle",  "ftTypedBinary", "ftCursor",    "ftFixedChar",
-      "ftWideString", "ftLargeint",  "ftADT",       "ftArray",     "ftReference",   "ftDataSet",
-      "ftOraBlob",   "ftOraClob",    "ftVariant",   "ftInterface", "ftIDispatch",   "ftGuid"};
+      "ftUnknown",    "ftString",     "ftSmallint", "ftInteger",     "ftWord",      "ftBoolean",
+      "ftFloat",      "ftCurrency",   "ftBCD",      "ftDate",        "ftTime",      "ftDateTime",
+      "ftBytes",      "ftVarBytes",   "ftAutoInc",  "ftBlob",        "ftMemo",      "ftGraphic",
+      "ftFmtMemo",    "ftParadoxOle", "ftDBaseOle", "ftTypedBinary", "ftCursor",    "ftFixedChar",
+      "ftWideString", "ftLargeint",   "ftADT",      "ftArray",       "ftReference", "ftDataSet",
+      "ftOraBlob",    "ftOraClob",    "ftVariant",  "ftInterface",   "ftIDispatch", "ftGuid"};
   const size_t i = static_cast<size_t>(type);
   return i < std::size(kNames) ? kNames[i] : "ftUnknown";
 }
@@ -479,7 +479,11 @@ TDatabase* TDatabase::Find(std::string_view session_name, std::string_view datab
 
 TField::TField(TDataSet* owner, int index, std::string name, TFieldType type, int size,
                bool required)
-    : owner_(owner), index_(index), name_(std::move(name)), type_(type), size_(size),
+    : owner_(owner),
+      index_(index),
+      name_(std::move(name)),
+      type_(type),
+      size_(size),
       required_(required) {}
 
 bool TField::IsNull() const { return owner_->FieldValue(index_).IsEmptyOrNull(); }
@@ -658,7 +662,8 @@ void TTable::UpdateFieldDefs() {
   const px::TableInfo info = LinkedDatabase().Engine().ReadTableInfo(table_name_);
   field_defs_.clear();
   for (const px::FieldDef& f : info.fields)
-    field_defs_.push_back({f.name, FieldTypeOfParadox(static_cast<uint8_t>(f.type)), f.size, f.required});
+    field_defs_.push_back(
+        {f.name, FieldTypeOfParadox(static_cast<uint8_t>(f.type)), f.size, f.required});
 }
 
 void TTable::UpdateIndexDefs() {
@@ -735,13 +740,13 @@ void TTable::InternalOpen() {
   px::Table& table = db.Engine().OpenTable(table_name_);
   for (int i = 0; i < table.FieldCount(); ++i) {
     const px::FieldDef& f = table.Field(i);
-    fields_.push_back(std::make_unique<TField>(this, i, f.name,
-                                               FieldTypeOfParadox(static_cast<uint8_t>(f.type)),
-                                               f.size, f.required));
+    fields_.push_back(std::make_unique<TField>(
+        this, i, f.name, FieldTypeOfParadox(static_cast<uint8_t>(f.type)), f.size, f.required));
   }
   AttachTo(db);
   table_ = &table;
   rows_ = table.Rows();
+  positions_valid_ = false;
   position_ = 0;
   stale_ = false;
   inserting_ = false;
@@ -753,6 +758,8 @@ void TTable::InternalClose() {
   DetachFromDatabase();
   table_ = nullptr;
   rows_.clear();
+  positions_.clear();
+  positions_valid_ = false;
   buffer_.clear();
   inserting_ = false;
   stale_ = false;
@@ -761,6 +768,7 @@ void TTable::InternalClose() {
 void TTable::Refresh() const {
   if (!stale_) return;
   rows_ = table_->Rows();
+  positions_valid_ = false;
   const auto it = std::find(rows_.begin(), rows_.end(), current_row_);
   position_ = it == rows_.end() ? rows_.size() : static_cast<size_t>(it - rows_.begin());
   stale_ = false;
@@ -780,8 +788,14 @@ void TTable::InternalNext() {
 
 int TTable::PositionOf(uint32_t row) const {
   Refresh();
-  const auto it = std::find(rows_.begin(), rows_.end(), row);
-  return it == rows_.end() ? -1 : static_cast<int>(it - rows_.begin());
+  if (!positions_valid_) {
+    positions_.clear();
+    positions_.reserve(rows_.size());
+    for (size_t i = 0; i < rows_.size(); ++i) positions_.emplace(rows_[i], i);
+    positions_valid_ = true;
+  }
+  const auto it = positions_.find(row);
+  return it == positions_.end() ? -1 : static_cast<int>(it->second);
 }
 
 Value TTable::FieldValue(int index) const {
@@ -826,9 +840,8 @@ bool TTable::Locate(const std::string& key_fields, const Value& key_values,
     values = key_values.ArrayRef();
   }
   Refresh();
-  const bool plain = options == 0 &&
-                     std::none_of(values.begin(), values.end(),
-                                  [](const Value& v) { return v.IsEmptyOrNull(); });
+  const bool plain = options == 0 && std::none_of(values.begin(), values.end(),
+                                                  [](const Value& v) { return v.IsEmptyOrNull(); });
   // An index whose first fields are the located fields, in order, finds the candidates.
   int index = -1;
   if (plain) {
@@ -846,20 +859,10 @@ bool TTable::Locate(const std::string& key_fields, const Value& key_values,
     std::vector<px::RowId> candidates = table_->FindEqual(index, values);
     if (candidates.empty()) return false;
     // The first of them in the table's order.
-    std::unordered_map<px::RowId, size_t> order;
-    if (candidates.size() > 1) {
-      order.reserve(rows_.size());
-      for (size_t i = 0; i < rows_.size(); ++i) order.emplace(rows_[i], i);
-    }
     size_t best = rows_.size();
     for (px::RowId row : candidates) {
-      if (candidates.size() == 1) {
-        const int p = PositionOf(row);
-        if (p >= 0) best = static_cast<size_t>(p);
-        break;
-      }
-      auto it = order.find(row);
-      if (it != order.end()) best = std::min(best, it->second);
+      const int p = PositionOf(row);
+      if (p >= 0) best = std::min(best, static_cast<size_t>(p));
     }
     if (best >= rows_.size()) return false;
     // FindEqual compares stored bytes; confirm with the values as read.

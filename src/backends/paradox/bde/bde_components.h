@@ -30,6 +30,7 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 #include "core/exception.h"
@@ -380,8 +381,7 @@ class TTable : public TDataSet {
   // Moves to the first record (in the table's order) whose fields (names joined by ";") hold
   // the values: one Value for one field, an Array of Values for several. Without options the
   // match is exact and case-sensitive. False (and the position unchanged) when none matches.
-  bool Locate(const std::string& key_fields, const Value& key_values,
-              TLocateOptions options = 0);
+  bool Locate(const std::string& key_fields, const Value& key_values, TLocateOptions options = 0);
 
   // Starts a new record (all fields blank); Post adds it and positions on it; Cancel drops it.
   void Append();
@@ -408,11 +408,13 @@ class TTable : public TDataSet {
   std::vector<TFieldDefItem> field_defs_;
   std::vector<TIndexDefItem> index_defs_;
 
-  pxengine::Table* table_ = nullptr;  // while open
+  pxengine::Table* table_ = nullptr;    // while open
   mutable std::vector<uint32_t> rows_;  // row ids in the table's order
   mutable size_t position_ = 0;
   mutable bool stale_ = false;  // rows_ no longer tells the table's order (after a post)
-  uint32_t current_row_ = 0;    // while stale_
+  mutable std::unordered_map<uint32_t, size_t> positions_;  // row id -> index in rows_
+  mutable bool positions_valid_ = false;
+  uint32_t current_row_ = 0;  // while stale_
   bool inserting_ = false;
   std::vector<Value> buffer_;
 };
