@@ -410,6 +410,21 @@ TEST_F(PdoxTest, KeyRowsOnANonKeyFieldAndUnknownFields) {
   def->ApplyChanges();
 }
 
+TEST_F(PdoxTest, KeyRowsGiveOnlyAdjacentRowsAndAnOpenTableIsBusy) {
+  MakeT(*db);  // NAME has an index of its own
+  AppendRows(*db, "T", {{3, "x"}, {1, "x"}, {2, "y"}, {4, "x"}});
+  const std::string name[] = {"NAME"};
+  const Value keys[] = {"x", "y"};
+  const std::string id[] = {"ID"};
+  IntfPtr<IArDbCursor> c = db->OpenTable("T", id, 1, name, 1, keys, 2, true);
+  // "x" is found at ID 1 (the first in key order); ID 2 holds "y", so 3 and 4 are not reached.
+  EXPECT_EQ(c->AsInteger(0, 0), 1);
+  EXPECT_EQ(ErrorText([&] { db->DropTable("T"); }), "Table is busy.\nTable: T");
+  EXPECT_EQ(CursorRows(*c), (std::vector<std::string>{"1", "2"}));
+  db->DropTable("T");  // the end of the walk closed the table
+  EXPECT_FALSE(db->TableExists("T"));
+}
+
 TEST_F(PdoxTest, CursorFieldSizesAndValues) {
   MakeT(*db);
   AppendRows(*db, "T", {{1, "abc", 2.0, "memo", Bytes{1, 2, 3, 4}}});
