@@ -23,6 +23,10 @@ namespace px = pxengine;
 int RunIn(const std::string& folder, const std::string& command) {
   const std::string line = "cd '" + folder + "' && " + command + " >out.txt 2>&1";
   const int status = std::system(line.c_str());
+  std::ifstream in(fs::path(folder) / "out.txt");
+  const std::string output((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  // A sanitizer build reports undefined behaviour without failing the program.
+  EXPECT_EQ(output.find("runtime error:"), std::string::npos) << output;
   return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
