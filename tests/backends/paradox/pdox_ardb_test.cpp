@@ -152,6 +152,52 @@ TEST(PdoxOpen, ProtectedTablesNeedTheirPasswordAndChangeNothing) {
   EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), before);
 }
 
+TEST(PdoxComponents, ADatabaseNeedsItsSessionTheStandardDriverAndAFolder) {
+  TempFolder f;
+  bde::TSession session;
+  session.SetSessionName("S");
+  EXPECT_EQ(ErrorText([] {
+              bde::TSession other;
+              other.SetSessionName("s");
+            }),
+            "Duplicate session name s");
+  bde::TDatabase db;
+  db.SetDatabaseName("D");
+  db.SetSessionName("NOSUCH");
+  db.SetDriverName("STANDARD");
+  db.Params().push_back("PATH=" + f.Path());
+  EXPECT_EQ(ErrorText([&] { db.Open(); }), "Session 'NOSUCH' not found");
+  db.SetSessionName("S");
+  db.SetDriverName("ODBC");
+  EXPECT_EQ(ErrorText([&] { db.Open(); }), "Unknown driver: ODBC");
+  db.SetDriverName("standard");
+  db.Params() = {"PATH="};
+  EXPECT_EQ(ErrorText([&] { db.Open(); }), "Database 'D': the parameter PATH names no folder");
+  db.Params() = {"path = " + f.Path()};
+  db.Open();
+  EXPECT_TRUE(db.Connected());
+  EXPECT_EQ(ErrorText([&] { db.SetDatabaseName("E"); }),
+            "Cannot perform this operation on an open database");
+
+  bde::TDatabase twin;
+  twin.SetDatabaseName("d");
+  twin.SetSessionName("S");
+  twin.SetDriverName("STANDARD");
+  twin.Params() = {"PATH=" + f.Path()};
+  EXPECT_EQ(ErrorText([&] { twin.Open(); }), "Duplicate database name 'd'");
+  bde::TTable table;
+  table.SetSessionName("s");
+  table.SetDatabaseName("D");
+  table.SetTableName("NONE.DB");
+  EXPECT_EQ(table.TableName(), "NONE");
+  EXPECT_FALSE(table.Exists());
+  session.Close();  // closes its databases
+  EXPECT_FALSE(db.Connected());
+  EXPECT_EQ(ErrorText([&] { table.Exists(); }), "Database 'D' is not open");
+  twin.Open();
+  EXPECT_TRUE(twin.Connected());
+}
+
 // ---------------------------------------------------------------------------------------------
 // Info cursors
 

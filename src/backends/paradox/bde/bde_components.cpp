@@ -327,7 +327,8 @@ void TDatabase::Open() {
   if (session == nullptr) throw EBdeError("Session '" + session_name_ + "' not found");
   if (!alias_.empty()) throw EBdeError("Unknown database alias: " + alias_);
   if (!SameTextAscii(driver_, "STANDARD")) throw EBdeError("Unknown driver: " + driver_);
-  if (TDatabase* other = Find(session_name_, name_); other != nullptr && other != this)
+  if (TDatabase* other = Find(session_name_, name_);
+      other != nullptr && other != this && other->Connected())
     throw EBdeError("Duplicate database name '" + name_ + "'");
   std::string path;
   bool has_path = false;
