@@ -9,6 +9,8 @@
 //            one transaction)
 //   Flush    make the updates durable (engine: Flush; SQLite: COMMIT)
 //   Update2, Flush2: the same once more (the engine reuses the BLOB space the first round freed)
+//   UpdateCommit3: a third round inside one SQL transaction, with its COMMIT (the engine keeps
+//            an undo log: undo_table_MB is its table's memory before the commit)
 // The steps run once each, in this order, and share their database. Counters: peak_MB, the
 // highest resident memory of the process during the step; rss_MB, the resident memory after
 // it; base_MB, the resident memory before the first step; table_MB, what the engine's table
@@ -238,13 +240,34 @@ void EngineFlush(benchmark::State& state) {
 void BM_Engine_Update(benchmark::State& state) { EngineUpdate(state, 1); }
 void BM_Engine_Flush(benchmark::State& state) { EngineFlush(state); }
 void BM_Engine_Update2(benchmark::State& state) { EngineUpdate(state, 2); }
-void BM_Engine_Flush2(benchmark::State& state) {
-  EngineFlush(state);
-  // Check a few rows, then clean up.
+void BM_Engine_Flush2(benchmark::State& state) { EngineFlush(state); }
+
+// A third round inside one SQL transaction: the updates, then COMMIT (which flushes).
+void BM_Engine_UpdateCommit3(benchmark::State& state) {
   Px& p = px();
+  const std::vector<int> order = Shuffled();
+  for (auto _ : state) {
+    ResetPeak();
+    p.sql->Execute("BEGIN");
+    for (int i : order) {
+      state.PauseTiming();
+      Value v(Objects(i, 3));
+      state.ResumeTiming();
+      p.set_blob.Bind(0, v);
+      p.set_blob.Bind(1, Value(Id(i)));
+      if (p.set_blob.Execute() != 1) {
+        state.SkipWithError("row not updated");
+        break;
+      }
+    }
+    state.counters["undo_table_MB"] = p.TableMb();
+    p.sql->Execute("COMMIT");
+  }
+  Report(state, p.MbFileMb(), p.TableMb());
+  // Check a few rows, then clean up.
   for (int i : {0, 12345, kRows - 1}) {
     p.get.Bind(0, Value(Id(i)));
-    if (!p.get.Step() || p.get.ColumnValue(10) != Value(Objects(i, 2))) state.SkipWithError("wrong OBJECTS value");
+    if (!p.get.Step() || p.get.ColumnValue(10) != Value(Objects(i, 3))) state.SkipWithError("wrong OBJECTS value");
     p.get.Reset();
   }
   p.get = SqlStatement();
@@ -426,9 +449,28 @@ void SqliteFlush(benchmark::State& state) {
 void BM_Sqlite_Update(benchmark::State& state) { SqliteUpdate(state, 1); }
 void BM_Sqlite_Flush(benchmark::State& state) { SqliteFlush(state); }
 void BM_Sqlite_Update2(benchmark::State& state) { SqliteUpdate(state, 2); }
-void BM_Sqlite_Flush2(benchmark::State& state) {
-  SqliteFlush(state);
+void BM_Sqlite_Flush2(benchmark::State& state) { SqliteFlush(state); }
+void BM_Sqlite_UpdateCommit3(benchmark::State& state) {
   Lite& l = lite();
+  const std::vector<int> order = Shuffled();
+  for (auto _ : state) {
+    ResetPeak();
+    l.Exec("BEGIN");
+    for (int i : order) {
+      state.PauseTiming();
+      const Bytes b = Objects(i, 3);
+      state.ResumeTiming();
+      sqlite3_bind_blob(l.set_blob, 1, b.data(), static_cast<int>(b.size()), SQLITE_TRANSIENT);
+      BindText(l.set_blob, 2, Id(i));
+      if (sqlite3_step(l.set_blob) != SQLITE_DONE || sqlite3_changes(l.db) != 1) {
+        state.SkipWithError("row not updated");
+        break;
+      }
+      sqlite3_reset(l.set_blob);
+    }
+    l.Exec("COMMIT");
+  }
+  Report(state, l.FilesMb(), 0);
   l.Close();
   std::filesystem::remove_all(l.dir);
 }
@@ -441,6 +483,7 @@ STEP(BM_Engine_Update);
 STEP(BM_Engine_Flush);
 STEP(BM_Engine_Update2);
 STEP(BM_Engine_Flush2);
+STEP(BM_Engine_UpdateCommit3);
 STEP(BM_Sqlite_Fill);
 STEP(BM_Sqlite_Open);
 STEP(BM_Sqlite_Lookup);
@@ -448,6 +491,7 @@ STEP(BM_Sqlite_Update);
 STEP(BM_Sqlite_Flush);
 STEP(BM_Sqlite_Update2);
 STEP(BM_Sqlite_Flush2);
+STEP(BM_Sqlite_UpdateCommit3);
 
 }  // namespace
 }  // namespace atlor::pxengine

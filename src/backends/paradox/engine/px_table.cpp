@@ -445,10 +445,36 @@ void Table::CheckRequired(const uint8_t* rec) const {
   }
 }
 
-void Table::SaveUndo(int kind, RowId row) {
+void Table::SaveUndo(int kind, RowId row, const uint8_t* new_rec) {
   if (marks_.empty()) return;
-  undo_.push_back(UndoEntry{static_cast<UndoEntry::Kind>(kind), row, undo_bytes_.size()});
-  if (kind != UndoEntry::kInsert) undo_bytes_.insert(undo_bytes_.end(), Rec(row), Rec(row) + record_size_);
+  UndoEntry e{static_cast<UndoEntry::Kind>(kind), row, 0, 0, undo_bytes_.size()};
+  if (kind == UndoEntry::kUpdate) {
+    // The fields from the first to the last one that changes.
+    const uint8_t* old = Rec(row);
+    int first = -1, last = -1;
+    for (int i = 0; i < FieldCount(); ++i) {
+      if (std::memcmp(old + layout_[i].offset, new_rec + layout_[i].offset, layout_[i].size) == 0) continue;
+      if (first < 0) first = i;
+      last = i;
+    }
+    if (first < 0) return;
+    e.from = static_cast<uint32_t>(layout_[first].offset);
+    e.size = static_cast<uint32_t>(layout_[last].offset + layout_[last].size) - e.from;
+    undo_bytes_.insert(undo_bytes_.end(), old + e.from, old + e.from + e.size);
+  }
+  undo_.push_back(e);
+}
+
+template <class F>
+void Table::ForEachUndoTail(const UndoEntry& e, F f) const {
+  for (int fi : blob_fields_) {
+    const auto& l = layout_[fi];
+    if (e.kind == UndoEntry::kDelete)
+      f(Rec(e.row) + l.offset, l.size);
+    else if (e.kind == UndoEntry::kUpdate && static_cast<uint32_t>(l.offset) >= e.from &&
+             static_cast<uint32_t>(l.offset + l.size) <= e.from + e.size)
+      f(undo_bytes_.data() + e.bytes + (l.offset - e.from), l.size);
+  }
 }
 
 RowId Table::Insert(const std::vector<Value>& values) {
@@ -510,7 +536,7 @@ void Table::Update(RowId row, const std::vector<Value>& values) {
   if (std::memcmp(old, rec.data(), record_size_) == 0) return;  // nothing changes
   NoteLostBlobs(old, rec.data());
   ReleaseFreshBlobs(old, rec.data());
-  SaveUndo(UndoEntry::kUpdate, row);
+  SaveUndo(UndoEntry::kUpdate, row, rec.data());
   if (reindex) UnindexRow(row);
   std::memcpy(Rec(row), rec.data(), record_size_);
   if (reindex) IndexRow(row);
@@ -555,17 +581,16 @@ void Table::UndoToMark(size_t level) {
         break;
       case UndoEntry::kUpdate:
         UnindexRow(e.row);
-        std::memcpy(Rec(e.row), undo_bytes_.data() + e.bytes, record_size_);
+        std::memcpy(Rec(e.row) + e.from, undo_bytes_.data() + e.bytes, e.size);
         IndexRow(e.row);
+        undo_bytes_.resize(e.bytes);
         break;
       case UndoEntry::kDelete:
-        std::memcpy(Rec(e.row), undo_bytes_.data() + e.bytes, record_size_);
         live_[e.row] = 1;
         ++live_count_;
         IndexRow(e.row);
         break;
     }
-    if (e.kind != UndoEntry::kInsert) undo_bytes_.resize(e.bytes);
     undo_.pop_back();
   }
   // Blocks replaced by the undone changes are in use again.
@@ -665,8 +690,7 @@ void Table::EnsureMbSpace() {
     if (live_[r])
       for (int f : blob_fields_) note(ReadBlobTail(Rec(r) + layout_[f].offset, layout_[f].size));
   for (const auto& e : undo_)
-    if (e.kind != UndoEntry::kInsert)
-      for (int f : blob_fields_) note(ReadBlobTail(undo_bytes_.data() + e.bytes + layout_[f].offset, layout_[f].size));
+    ForEachUndoTail(e, [&](const uint8_t* field, int size) { note(ReadBlobTail(field, size)); });
   for (const auto& t : lost_refs_) note(t);
   lost_refs_.clear();
   lost_refs_.shrink_to_fit();
@@ -848,9 +872,7 @@ void Table::RebuildFreeSpace() {
   for (RowId r = 0; r < slot_count_; ++r)
     if (live_[r])
       for (int f : blob_fields_) note(Rec(r) + layout_[f].offset, layout_[f].size);
-  for (const auto& e : undo_)
-    if (e.kind != UndoEntry::kInsert)
-      for (int f : blob_fields_) note(undo_bytes_.data() + e.bytes + layout_[f].offset, layout_[f].size);
+  for (const auto& e : undo_) ForEachUndoTail(e, note);
   std::sort(used.begin(), used.end());
   m.free.clear();
   uint32_t at = 0;

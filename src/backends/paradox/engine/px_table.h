@@ -122,7 +122,11 @@ class Table {
   Bytes ReadBlob(RowId row, int field) const;
   Value BlobValue(int field, Bytes data) const;
   void CheckRequired(const uint8_t* rec) const;
-  void SaveUndo(int kind, RowId row);
+  // Notes a change for undo marks; `new_rec` is the record an update writes.
+  void SaveUndo(int kind, RowId row, const uint8_t* new_rec = nullptr);
+  // The old BLOB places an undo entry keeps.
+  template <class F>
+  void ForEachUndoTail(const UndoEntry& e, F f) const;
   RowId NewSlot();
   size_t PageCount() const { return pages_.size(); }
 
@@ -173,7 +177,7 @@ class Table {
   bool dirty_ = false;
   uint64_t flush_count_ = 0;
   std::vector<UndoEntry> undo_;
-  std::vector<uint8_t> undo_bytes_;  // old records of the undo entries, one after another
+  std::vector<uint8_t> undo_bytes_;  // old fields of the undo entries, one after another
   std::vector<Mark> marks_;
   // BLOB places the .DB on disk refers to but the records no longer hold, noted until the
   // free space of the .MB file is first worked out.

@@ -69,12 +69,15 @@ struct Table::SecondaryIndex {
   SortedRowIndex<SecondaryLess> rows;
 };
 
-// A change that a rollback can undo: the row and, for updates and deletes, its old record
-// (record_size_ bytes at `bytes` in undo_bytes_).
+// A change that a rollback can undo. An update keeps the old bytes of the fields it changed
+// (`size` bytes from `from` in the record, whole fields, at `bytes` in undo_bytes_). A delete
+// keeps nothing: a deleted row's record stays in its slot.
 struct Table::UndoEntry {
   enum Kind : uint8_t { kInsert, kUpdate, kDelete };
   Kind kind;
   RowId row;
+  uint32_t from;
+  uint32_t size;
   size_t bytes;
 };
 
