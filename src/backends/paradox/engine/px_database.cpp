@@ -662,13 +662,7 @@ void Database::WriteFamily(Table& t) {
   // 1. BLOBs are written to the .MB file as they are set; here a table without one gets its
   //    file, and what was written is made durable before any .DB refers to it.
   const bool has_blobs = !t.blob_fields_.empty();
-  if (has_blobs && !t.mb_exists_) {
-    for (RowId row : rows)
-      for (int i : t.blob_fields_)
-        if (ReadBlobTail(t.Rec(row) + t.layout_[i].offset, t.layout_[i].size).offset != 0)
-          throw EPxError("The BLOB file \"" + t.mb_path_ + "\" is missing; table \"" + name + "\" cannot be written");
-    t.CreateMbFile();
-  }
+  if (has_blobs && !t.mb_exists_) t.CreateMbFile();
   if (has_blobs) {
     Step("sync " + name + ".MB");
     if (::fsync(t.mb_fd_) != 0) throw EPxIoError("Cannot write \"" + t.mb_path_ + "\": " + ErrnoText());

@@ -638,6 +638,12 @@ uint32_t Table::BlockChunks(uint32_t chunk, uint32_t length) const {
 }
 
 void Table::CreateMbFile() {
+  // Records that point into a BLOB file that is not there: the table is damaged.
+  for (RowId r = 0; r < slot_count_; ++r)
+    if (live_[r])
+      for (int f : blob_fields_)
+        if (ReadBlobTail(Rec(r) + layout_[f].offset, layout_[f].size).offset != 0)
+          throw EPxError("The BLOB file \"" + mb_path_ + "\" is missing; table \"" + info_.name + "\" cannot be written");
   mb_path_ = folder_ + (folder_.empty() || folder_.back() == '/' ? "" : "/") + info_.name + ".MB";
   db_->Step("write " + info_.name + ".MB");
   mb_fd_ = ::open(mb_path_.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
