@@ -473,7 +473,7 @@ TEST_F(PdoxTest, KeyRowsGiveOnlyAdjacentRowsAndAnOpenTableIsBusy) {
 
 TEST_F(PdoxTest, CursorFieldSizesAndValues) {
   MakeT(*db);
-  AppendRows(*db, "T", {{1, "abc", 2.0, "memo", Bytes{1, 2, 3, 4}}});
+  AppendRows(*db, "T", {{1, "abc", 2.0, "мемо", Bytes{1, 2, 3, 4}}});
   IntfPtr<IArDbCursor> c = db->OpenTable("T", nullptr, 0, nullptr, 0, nullptr, 0, false);
   EXPECT_EQ(c->FieldSize("NAME"), 3);
   EXPECT_EQ(c->FieldSize("NOTE"), 4);
@@ -482,7 +482,8 @@ TEST_F(PdoxTest, CursorFieldSizesAndValues) {
   EXPECT_EQ(c->FieldType("NOTE"), dtMemo);
   EXPECT_EQ(c->FieldType("DATA"), dtBinary);
   EXPECT_EQ(c->AsVariant("VAL"), Value(2.0));
-  EXPECT_EQ(c->AsBlob("NOTE"), Value(Bytes{'m', 'e', 'm', 'o'}));
+  const std::string memo = "мемо";
+  EXPECT_EQ(c->AsBlob("NOTE"), Value(Bytes(memo.begin(), memo.end())));
   c->Next();
   EXPECT_TRUE(c->Eof());
   EXPECT_EQ(c->FieldType("DATA"), dtBinary);  // answers at the end too

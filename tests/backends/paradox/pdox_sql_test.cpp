@@ -46,7 +46,7 @@ TEST_F(PdoxSqlTest, TheDataLayersStatementsRunWithTheirParameters) {
                             {"OK", dtBoolean},  {"PRICE", dtCurrency}};
   IntfPtr<IArDbSQLCommand> insert = BuildInsertCommand(*db, "T", row, true);
   const DateTime when = EncodeDateTime(2024, 2, 29, 13, 45, 10);
-  insert->Execute({Value(4), Value("four"), Value(4.25), Value("memo"), Value(Bytes{0, 1, 2}),
+  insert->Execute({Value(4), Value("four"), Value(4.25), Value("мемо"), Value(Bytes{0, 1, 2}),
                    Value(when), Value(true), Value(Currency::FromDouble(12.34))});
   EXPECT_EQ(insert->RowsAffected(), 1);
 
@@ -61,7 +61,7 @@ TEST_F(PdoxSqlTest, TheDataLayersStatementsRunWithTheirParameters) {
   IntfPtr<IArDbCursor> c = select->Execute({Value(4)});
   ASSERT_FALSE(c->Eof());
   EXPECT_EQ(c->AsString("name", ""), "four");
-  EXPECT_EQ(c->AsVariant("NOTE"), Value("memo"));
+  EXPECT_EQ(c->AsVariant("NOTE"), Value("мемо"));
   EXPECT_EQ(c->AsBlob("DATA"), Value(Bytes{0, 1, 2}));
   EXPECT_EQ(c->AsDateTime("WHEN", {}), when);
   EXPECT_TRUE(c->AsBoolean("OK", false));
@@ -75,6 +75,7 @@ TEST_F(PdoxSqlTest, TheDataLayersStatementsRunWithTheirParameters) {
   EXPECT_EQ(c->FieldType("PRICE"), dtCurrency);
   EXPECT_EQ(c->FieldSize("NAME"), 4);
   EXPECT_EQ(c->FieldSize("DATA"), 3);
+  EXPECT_EQ(c->FieldSize("NOTE"), 4);
   EXPECT_EQ(c->FieldSize("ID"), 0);
   c->Next();
   EXPECT_TRUE(c->Eof());

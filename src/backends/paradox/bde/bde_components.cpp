@@ -630,7 +630,8 @@ void TDataSet::SetFieldValue(int index, const Value& value) {
 int32_t TDataSet::FieldBlobSize(int index) const {
   const Value v = FieldValue(index);
   if (v.Kind() == ValueKind::kBytes) return static_cast<int32_t>(v.BytesRef().size());
-  if (v.Kind() == ValueKind::kString) return static_cast<int32_t>(v.StringRef().size());
+  // A memo counts its characters, as many as the bytes it takes in a table's code page.
+  if (v.Kind() == ValueKind::kString) return static_cast<int32_t>(Utf8Length(v.StringRef()));
   return 0;
 }
 
