@@ -42,7 +42,12 @@
 // made through the Database.
 //
 // The Database must outlive the connection; statements must not outlive it (a statement of a
-// closed connection raises EPxError). Not thread-safe, like the Database.
+// closed connection raises EPxError). Use one connection per Database: transactions and
+// savepoints are the Database's. Not thread-safe, like the Database.
+//
+// Speed: keep a prepared statement per command and bind it anew for each run; a run does no
+// work on the schema (a table created, deleted or renamed costs one re-read of the folder's
+// tables at the next statement).
 
 #include <cstdint>
 #include <memory>
