@@ -304,7 +304,9 @@ int Run(int argc, char** argv) {
   RefAssign(base, new TAtlorBase(db, RunLogSink()));
   struct BaseRelease {
     TAtlorBase*& base;
-    ~BaseRelease() { RefFree(base); }
+    ~BaseRelease() {
+      if (base) RefFree(base);
+    }
   } base_release{base};
 
   TOptimizerRun run(*db, *base, view);
@@ -320,6 +322,14 @@ int Run(int argc, char** argv) {
   }
   std::signal(SIGINT, SIG_DFL);
   view.ClearLine();
+  // Closing writes out whatever a back-end still holds; its failure is the run's failure.
+  try {
+    RefFree(base);
+    db->Close();
+  } catch (const std::exception& e) {
+    std::cerr << "Ошибка: " << e.what() << std::endl;
+    return kExitFailed;
+  }
 
   switch (outcome) {
     case RunOutcome::kNotStarted:
