@@ -94,11 +94,11 @@ std::string RunDatabase::AddRawSector(const std::string& layer_id, const TGeoRec
 std::string RunDatabase::AddSector(const std::string& layer_id, const TGeoRect& bounds,
                                    const std::vector<ObjectSpec>& objects) {
   TMapObjectList list;
-  for (const ObjectSpec& spec : objects) {
+  for (const ObjectSpec& wanted : objects) {
     RefHolder<TMapObject> object(new TMapObject());
-    object->SetId(TObjectId(spec.id));
+    object->SetId(TObjectId(wanted.id));
     TShape& shape = object->Shapes().Add();
-    const TGeoRect& r = spec.rect;
+    const TGeoRect& r = wanted.rect;
     shape.Contour().MoveTo({r.X1, r.Y1});
     shape.Contour().LineTo({r.X2, r.Y1});
     shape.Contour().LineTo({r.X2, r.Y2});

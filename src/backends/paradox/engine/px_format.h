@@ -170,7 +170,7 @@ FileHeader ParseHeader(const std::string& file, const uint8_t* data, size_t size
 // fit). Field names are raw code-page bytes.
 std::vector<uint8_t> BuildHeader(const FileHeader& h);
 
-// Stored size of a field from its header spec (BCD: 17).
+// Stored size of a field from its header entry (BCD: 17).
 int StoredSize(uint8_t type, uint8_t size);
 
 // Field values <-> stored bytes. `size` is the stored size of the field.
