@@ -689,4 +689,110 @@ std::string ArDbParamsListing(std::span<const TArDbDataType> param_types, const 
   return listing;
 }
 
+namespace {
+
+bool IsSqlWordChar(char c) {
+  return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '_' ||
+         static_cast<unsigned char>(c) >= 0x80;
+}
+
+}  // namespace
+
+std::string DropOwnTableQualifiers(const std::string& sql) {
+  const size_t n = sql.size();
+  size_t pos = 0;
+  auto skip_blanks = [&]() {
+    while (pos < n && static_cast<unsigned char>(sql[pos]) <= ' ') ++pos;
+  };
+  auto read_word = [&]() {
+    const size_t start = pos;
+    while (pos < n && IsSqlWordChar(sql[pos])) ++pos;
+    return std::string_view(sql).substr(start, pos - start);
+  };
+  // A name: [name], "name", `name` or a bare word; its text without the quotes.
+  auto read_name = [&](std::string& name) {
+    if (pos >= n) return false;
+    const char open = sql[pos];
+    const char close = open == '[' ? ']' : open;
+    if (open == '[' || open == '"' || open == '`') {
+      const size_t end = sql.find(close, pos + 1);
+      if (end == std::string::npos) return false;
+      name = sql.substr(pos + 1, end - pos - 1);
+      pos = end + 1;
+      return true;
+    }
+    name = std::string(read_word());
+    return !name.empty();
+  };
+  // INSERT [OR <action>] INTO, REPLACE INTO, UPDATE [OR <action>]
+  skip_blanks();
+  const std::string_view verb = read_word();
+  const bool update = SameTextAscii(verb, "UPDATE");
+  if (!update && !SameTextAscii(verb, "INSERT") && !SameTextAscii(verb, "REPLACE")) return sql;
+  skip_blanks();
+  size_t mark = pos;
+  std::string_view word = read_word();
+  if (SameTextAscii(verb, "INSERT") && SameTextAscii(word, "OR")) {
+    skip_blanks();
+    read_word();
+    skip_blanks();
+    mark = pos;
+    word = read_word();
+  }
+  if (update) {
+    if (SameTextAscii(word, "OR")) {
+      skip_blanks();
+      read_word();
+      skip_blanks();
+    } else {
+      pos = mark;
+    }
+  } else {
+    if (!SameTextAscii(word, "INTO")) return sql;
+    skip_blanks();
+  }
+  // [schema.]table
+  std::string table;
+  if (!read_name(table) || table.empty()) return sql;
+  if (pos < n && sql[pos] == '.') {
+    ++pos;
+    if (!read_name(table) || table.empty()) return sql;
+  }
+
+  std::string out = sql.substr(0, pos);
+  bool changed = false;
+  while (pos < n) {
+    const char c = sql[pos];
+    if (c == '\'' || c == '"' || c == '`' || c == '[') {
+      // A quoted text or name is copied whole; a name that is the table's, followed by a dot,
+      // is dropped with the dot.
+      const size_t start = pos;
+      const char close = c == '[' ? ']' : c;
+      const size_t end = sql.find(close, pos + 1);
+      pos = end == std::string::npos ? n : end + 1;
+      if (c != '\'' && end != std::string::npos && pos < n && sql[pos] == '.' &&
+          SameTextAscii(std::string_view(sql).substr(start + 1, end - start - 1), table)) {
+        ++pos;
+        changed = true;
+        continue;
+      }
+      out.append(sql, start, pos - start);
+    } else if (IsSqlWordChar(c)) {
+      const size_t start = pos;
+      const std::string_view word = read_word();
+      if (pos < n && sql[pos] == '.' && SameTextAscii(word, table) &&
+          (start == 0 || sql[start - 1] != '.')) {
+        ++pos;
+        changed = true;
+        continue;
+      }
+      out.append(word);
+    } else {
+      out += c;
+      ++pos;
+    }
+  }
+  return changed ? out : sql;
+}
+
 }  // namespace atlor

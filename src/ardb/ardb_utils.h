@@ -320,6 +320,13 @@ class TArDbCursor : public TArDbObject, public IArDbCursor {
 // cannot tell, "Unknown module name, error number " and the error code.
 std::string ModuleFileName();
 
+// The statement without the qualifiers that name its own table inside an INSERT (INSERT [OR
+// action] INTO, REPLACE INTO) or UPDATE [OR action] statement: "[T].[F]", "T".F or T.F become
+// the bare field, as engines of the SQLite dialect want in a column list or a SET list. Names may
+// be quoted with [], "" or ``; quoted texts stay as they are; any other statement is returned
+// unchanged.
+std::string DropOwnTableQualifiers(const std::string& sql);
+
 // A copy of `text` in which every character of `from_chars` outside a quoted string ('...' or
 // "...") is replaced by the text at the same position of `to_texts`. Different lengths are an
 // assertion failure "Invalid parametrs".

@@ -4,6 +4,8 @@
 #include <cctype>
 
 #include "backends/paradox/bde/bde_components.h"
+
+#include "ardb/ardb_utils.h"
 #include "backends/paradox/engine/px_database.h"
 #include "backends/paradox/engine/px_sql.h"
 #include "backends/paradox/engine/px_table.h"
@@ -75,11 +77,6 @@ struct TQueryStatement {
 
 namespace {
 
-bool IsWordChar(char c) {
-  const unsigned char u = static_cast<unsigned char>(c);
-  return std::isalnum(u) || c == '_' || c == '$' || u >= 0x80;
-}
-
 // The kind a parameter value takes for its declared type (Empty: as given).
 ValueKind KindOfParam(TFieldType type) {
   switch (type) {
@@ -135,64 +132,7 @@ TFieldType FieldTypeOfValue(const Value& v) {
 }  // namespace
 
 std::string TQuery::LocalSqlText(const std::string& sql) {
-  const size_t n = sql.size();
-  size_t pos = 0;
-  const auto skip_blanks = [&] {
-    while (pos < n && static_cast<unsigned char>(sql[pos]) <= ' ') ++pos;
-  };
-  const auto read_word = [&] {
-    const size_t start = pos;
-    while (pos < n && IsWordChar(sql[pos])) ++pos;
-    return std::string_view(sql).substr(start, pos - start);
-  };
-  skip_blanks();
-  const std::string_view verb = read_word();
-  if (SameTextAscii(verb, "INSERT")) {
-    skip_blanks();
-    if (!SameTextAscii(read_word(), "INTO")) return sql;
-  } else if (!SameTextAscii(verb, "UPDATE")) {
-    return sql;
-  }
-  skip_blanks();
-  std::string table;
-  if (pos < n && sql[pos] == '"') {
-    const size_t end = sql.find('"', pos + 1);
-    if (end == std::string::npos) return sql;
-    table = sql.substr(pos + 1, end - pos - 1);
-    pos = end + 1;
-  } else {
-    table = std::string(read_word());
-  }
-  if (table.empty()) return sql;
-  // Every "table". and table. qualifier after the table's name is dropped; quoted texts stay.
-  std::string out = sql.substr(0, pos);
-  while (pos < n) {
-    const char c = sql[pos];
-    if (c == '\'' || c == '"') {
-      const size_t start = pos;
-      const size_t end = sql.find(c, pos + 1);
-      pos = end == std::string::npos ? n : end + 1;
-      if (c == '"' && end != std::string::npos && pos < n && sql[pos] == '.' &&
-          SameTextAscii(std::string_view(sql).substr(start + 1, end - start - 1), table)) {
-        ++pos;
-        continue;
-      }
-      out.append(sql, start, pos - start);
-    } else if (IsWordChar(c)) {
-      const size_t start = pos;
-      const std::string_view word = read_word();
-      if (pos < n && sql[pos] == '.' && SameTextAscii(word, table) &&
-          (start == 0 || sql[start - 1] != '.')) {
-        ++pos;
-        continue;
-      }
-      out.append(word);
-    } else {
-      out += c;
-      ++pos;
-    }
-  }
-  return out;
+  return DropOwnTableQualifiers(sql);
 }
 
 TQuery::TQuery() = default;
