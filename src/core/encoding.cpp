@@ -15,6 +15,7 @@ const char16_t* UpperHalf(CodePage page) {
     case CodePage::kCp866: return encoding_tables::kCp866;
     case CodePage::kWindows1252: return encoding_tables::kCp1252;
     case CodePage::kCp850: return encoding_tables::kCp850;
+    case CodePage::kCp437: return encoding_tables::kCp437;
   }
   return encoding_tables::kCp1252;
 }
@@ -22,28 +23,26 @@ const char16_t* UpperHalf(CodePage page) {
 // Reverse map of one page's upper half, built once.
 const std::unordered_map<char32_t, uint8_t>& ReverseMap(CodePage page) {
   static std::once_flag once;
-  static std::array<std::unordered_map<char32_t, uint8_t>, 4> maps;
-  static constexpr CodePage kPages[4] = {CodePage::kWindows1251, CodePage::kCp866,
-                                         CodePage::kWindows1252, CodePage::kCp850};
+  static constexpr CodePage kPages[] = {CodePage::kWindows1251, CodePage::kCp866,
+                                        CodePage::kWindows1252, CodePage::kCp850,
+                                        CodePage::kCp437};
+  static constexpr int kPageCount = sizeof kPages / sizeof kPages[0];
+  static std::array<std::unordered_map<char32_t, uint8_t>, kPageCount> maps;
   std::call_once(once, [] {
-    for (int p = 0; p < 4; ++p) {
+    for (int p = 0; p < kPageCount; ++p) {
       const char16_t* half = UpperHalf(kPages[p]);
       for (int i = 0; i < 128; ++i) maps[p].emplace(half[i], static_cast<uint8_t>(0x80 + i));
     }
   });
-  switch (page) {
-    case CodePage::kWindows1251: return maps[0];
-    case CodePage::kCp866: return maps[1];
-    case CodePage::kWindows1252: return maps[2];
-    case CodePage::kCp850: return maps[3];
-  }
+  for (int p = 0; p < kPageCount; ++p)
+    if (kPages[p] == page) return maps[p];
   return maps[2];
 }
 
 }  // namespace
 
 bool IsSupportedCodePage(int number) {
-  return number == 1251 || number == 866 || number == 1252 || number == 850;
+  return number == 1251 || number == 866 || number == 1252 || number == 850 || number == 437;
 }
 
 std::string DecodeSingleByte(std::string_view bytes, CodePage page) {

@@ -14,6 +14,7 @@ enum class CodePage : uint16_t {
   kCp866 = 866,         // Cyrillic (DOS)
   kWindows1252 = 1252,  // Western (Windows)
   kCp850 = 850,         // Western (DOS)
+  kCp437 = 437,         // United States (DOS)
 };
 
 // True when the number names a code page this program can convert.

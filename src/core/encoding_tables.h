@@ -7,5 +7,6 @@ extern const char16_t kCp1251[128];
 extern const char16_t kCp866[128];
 extern const char16_t kCp1252[128];
 extern const char16_t kCp850[128];
+extern const char16_t kCp437[128];
 
 }  // namespace atlor::encoding_tables

@@ -17,7 +17,7 @@ TEST(EncodingTest, CyrillicCodePages) {
 
 TEST(EncodingTest, EveryByteSurvivesARoundTrip) {
   for (CodePage page : {CodePage::kWindows1251, CodePage::kCp866, CodePage::kWindows1252,
-                        CodePage::kCp850}) {
+                        CodePage::kCp850, CodePage::kCp437}) {
     std::string all;
     for (int b = 0; b < 256; ++b) all.push_back(static_cast<char>(b));
     size_t lost = 1;
