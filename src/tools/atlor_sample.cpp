@@ -264,11 +264,4 @@ int Run(int argc, char** argv) {
 }  // namespace
 }  // namespace atlor::cli
 
-int main(int argc, char** argv) {
-  try {
-    return atlor::cli::Run(argc, argv);
-  } catch (const std::exception& e) {
-    std::cerr << "Ошибка: " << e.what() << std::endl;
-    return atlor::cli::kExitFailed;
-  }
-}
+int main(int argc, char** argv) { return atlor::cli::RunProgram(atlor::cli::Run, argc, argv); }

@@ -94,6 +94,15 @@ void PrintDrivers() {
   std::cout << std::flush;
 }
 
+int RunProgram(int (*run)(int, char**), int argc, char** argv) {
+  try {
+    return run(argc, argv);
+  } catch (const std::exception& e) {
+    std::cerr << "Ошибка: " << e.what() << std::endl;
+    return kExitFailed;
+  }
+}
+
 int ReportUsageError(const char* program, const std::exception& error) {
   std::cerr << program << ": " << error.what() << "\nСправка: " << program << " --help" << std::endl;
   return kExitUsage;

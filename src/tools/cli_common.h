@@ -72,6 +72,10 @@ std::vector<DriverListing> ListDrivers();
 // Prints the drivers, one per line: name, caption and library file ("-" for built-ins).
 void PrintDrivers();
 
+// Runs a program's body; an error that escapes it is printed as "Ошибка: %s" and gives
+// kExitFailed.
+int RunProgram(int (*run)(int, char**), int argc, char** argv);
+
 // Prints a usage error of `program` with the hint to its help; returns kExitUsage.
 int ReportUsageError(const char* program, const std::exception& error);
 
