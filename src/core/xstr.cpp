@@ -184,7 +184,14 @@ std::string DateTimeToXStr(DateTime value) {
   // 0001-01-01 00:00 to 9999-12-31 23:59:59.999; outside there is no date to write.
   if (!(value.days > -693594.0 && value.days < 2958466.0))
     throw EConvertError("Invalid date-time value " + FloatToText(value.days));
-  const DateTimeParts p = DecodeDateTime(value);
+  DateTimeParts p = DecodeDateTime(value);
+  if (p.year < 1 || p.year > 9999) {
+    // Rounding to whole milliseconds carried the last instant of the calendar's first or last
+    // day past its end: that day's last millisecond is meant.
+    constexpr double kLastMillisecond = 86399999.0 / 86400000.0;
+    const double whole = std::trunc(value.days);
+    p = DecodeDateTime(DateTime{whole < 0 ? whole - kLastMillisecond : whole + kLastMillisecond});
+  }
   char buf[64];
   std::snprintf(buf, sizeof buf, "%04d-%02d-%02dT%02d:%02d:%02d", p.year, p.month, p.day, p.hour,
                 p.minute, p.second);

@@ -64,6 +64,19 @@ TEST(XStrTest, DateTimeOutsideTheCalendarIsAnError) {
   EXPECT_EQ(VariantToXStr(Value(EncodeDateTime(1, 1, 1, 23, 59, 59))), "0001-01-01T23:59:59");
 }
 
+TEST(XStrTest, LastInstantsOfTheCalendarStayInIt) {
+  // Less than half a millisecond before the end of the first or the last day of the calendar:
+  // the text keeps that day and reads back.
+  const std::pair<double, const char*> cases[] = {
+      {2958465.999999995, "9999-12-31T23:59:59"},
+      {-693593.999999995, "0001-01-01T23:59:59"},
+  };
+  for (const auto& [days, text] : cases) {
+    EXPECT_EQ(VariantToXStr(Value(DateTime{days})), text);
+    EXPECT_NO_THROW(XStrToVariant(text, VarType::kDate)) << text;
+  }
+}
+
 TEST(XStrTest, ReadsEveryKind) {
   struct Case {
     const char* text;
