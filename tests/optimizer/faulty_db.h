@@ -5,6 +5,7 @@
 // every execution of a command counts as one statement.
 
 #include <string>
+#include <vector>
 
 #include "ardb/ardbs.h"
 #include "core/exception.h"
@@ -19,6 +20,15 @@ class FaultyDb final : public TMyInterfacedObject, public IArDb {
 
   int Statements() const { return count_; }
   bool Failed() const { return failed_; }
+
+  // Every command made through the database: its text, parameter types and Prepared flag.
+  struct Made {
+    std::string sql;
+    std::vector<TArDbDataType> types;
+    bool prepared;
+    bool operator==(const Made&) const = default;
+  };
+  const std::vector<Made>& Commands() const { return made_; }
 
   void Count() {
     ++count_;
@@ -38,6 +48,7 @@ class FaultyDb final : public TMyInterfacedObject, public IArDb {
   IntfPtr<IArDbSQLCommand> CreateCommand(const std::string& sql, const TArDbDataType* types,
                                          int32_t count, bool prepared) override {
     Count();
+    made_.push_back({sql, std::vector<TArDbDataType>(types, types + (types ? count : 0)), prepared});
     return IntfPtr<IArDbSQLCommand>(
         new Command(this, inner_->CreateCommand(sql, types, count, prepared)));
   }
@@ -109,6 +120,7 @@ class FaultyDb final : public TMyInterfacedObject, public IArDb {
   int fail_at_;
   int count_ = 0;
   bool failed_ = false;
+  std::vector<Made> made_;
 };
 
 }  // namespace atlor::test

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <fstream>
 #include <set>
 #include <sstream>
@@ -438,6 +439,93 @@ TEST_F(OptimizerRunTest, AFailureAtAnyStatementLeavesTheLiveTablesIntact) {
       for (const std::string& t : after.extra) EXPECT_EQ(t.find("_TMP"), std::string::npos) << t;
     }
   }
+}
+
+TEST_F(OptimizerRunTest, EveryStatementHasItsTextParameterTypesAndPreparedFlag) {
+  const std::string layer = db_.AddLayer("L", kBounds);
+  db_.AddSector(layer, kBounds, Squares("0003", 300, 1, 1, 0.5, 0.1, 0.1));  // one split
+  IntfPtr<test::FaultyDb> recording(new test::FaultyDb(db_.DbPtr(), 0));
+  ScriptedView view;
+  view.answers = {mb::kIdYes, mb::kIdNo};
+  ASSERT_EQ(Run(view, recording.get()), RunOutcome::kFinished);
+
+  const TArDbDataType S = dtString, F = dtFloat, I = dtInteger, B = dtBinary;
+  using Made = test::FaultyDb::Made;
+  const std::vector<Made> expected = {
+      // The layers phase.
+      {"select count(ID) from [ATLOR_LAYERS]", {}, true},
+      {"SELECT [ATLOR_LAYERS].[ID] FROM [ATLOR_LAYERS] ", {}, true},
+      {"SELECT [ATLOR_LAYERS].[PLANEID],[ATLOR_LAYERS].[LAYERNAME],[ATLOR_LAYERS].[VISIBLEMIN],"
+       "[ATLOR_LAYERS].[VISIBLEMAX],[ATLOR_LAYERS].[ROOTSECTORID] FROM [ATLOR_LAYERS] WHERE "
+       "([ATLOR_LAYERS].[ID]=?)",
+       {S}, true},
+      {" SELECT A.[BOUNDSL] As x1, A.[BOUNDSR] As x2, A.[BOUNDST] As y2, A.[BOUNDSB] As y1 FROM "
+       "[ATLOR_MAPS] M, [ATLOR_AREAS] A WHERE (M.[ID] = ?) AND (M.[GPID] = A.[ID])",
+       {S}, true},
+      {"SELECT * FROM [ATLOR_DBINFO] ", {}, false},
+      {"UPDATE [ATLOR_DBINFO] SET [ATLOR_DBINFO].[IDGROUP]=?,[ATLOR_DBINFO].[IDNUMBER]=? ", {I, I},
+       true},
+      {"INSERT INTO [ATLOR_SECTORS_TMP] ([ATLOR_SECTORS_TMP].[ID],[ATLOR_SECTORS_TMP].[LAYERID],"
+       "[ATLOR_SECTORS_TMP].[BOUNDSL],[ATLOR_SECTORS_TMP].[BOUNDSR],[ATLOR_SECTORS_TMP].[BOUNDST],"
+       "[ATLOR_SECTORS_TMP].[BOUNDSB]) VALUES(?,?,?,?,?,?)",
+       {S, S, F, F, F, F}, true},
+      {"SELECT [ATLOR_SECTORS_TMP].[LAYERID],[ATLOR_SECTORS_TMP].[BOUNDSL],"
+       "[ATLOR_SECTORS_TMP].[BOUNDSR],[ATLOR_SECTORS_TMP].[BOUNDST],[ATLOR_SECTORS_TMP].[BOUNDSB],"
+       "[ATLOR_SECTORS_TMP].[S0],[ATLOR_SECTORS_TMP].[S1],[ATLOR_SECTORS_TMP].[S2],"
+       "[ATLOR_SECTORS_TMP].[S3] FROM [ATLOR_SECTORS_TMP] WHERE ([ATLOR_SECTORS_TMP].[ID]=?)",
+       {S}, true},
+      {"UPDATE [ATLOR_SECTORS_TMP] SET [ATLOR_SECTORS_TMP].[OBJECTS]=? WHERE "
+       "([ATLOR_SECTORS_TMP].[ID]=?)",
+       {B, S}, true},
+      {"INSERT INTO [ATLOR_LAYERS_TMP] ([ATLOR_LAYERS_TMP].[ID],[ATLOR_LAYERS_TMP].[PLANEID],"
+       "[ATLOR_LAYERS_TMP].[LAYERNAME],[ATLOR_LAYERS_TMP].[VISIBLEMIN],"
+       "[ATLOR_LAYERS_TMP].[VISIBLEMAX],[ATLOR_LAYERS_TMP].[ROOTSECTORID]) VALUES(?,?,?,?,?,?)",
+       {S, S, S, F, F, S}, true},
+      {"select count([ATLOR_SECTORS].[ID]) from [ATLOR_SECTORS] where [ATLOR_SECTORS].[LAYERID]=?",
+       {S}, true},
+      {"SELECT [ATLOR_SECTORS].[ID] FROM [ATLOR_SECTORS] WHERE ([ATLOR_SECTORS].[LAYERID]=?)", {S},
+       true},
+      {"SELECT [ATLOR_SECTORS].[LAYERID],[ATLOR_SECTORS].[BOUNDSL],[ATLOR_SECTORS].[BOUNDSR],"
+       "[ATLOR_SECTORS].[BOUNDST],[ATLOR_SECTORS].[BOUNDSB],[ATLOR_SECTORS].[S0],"
+       "[ATLOR_SECTORS].[S1],[ATLOR_SECTORS].[S2],[ATLOR_SECTORS].[S3] FROM [ATLOR_SECTORS] WHERE "
+       "([ATLOR_SECTORS].[ID]=?)",
+       {S}, true},
+      {"SELECT [ATLOR_SECTORS].[OBJECTS] FROM [ATLOR_SECTORS] WHERE ([ATLOR_SECTORS].[ID]=?)", {S},
+       true},
+      {"UPDATE [ATLOR_SECTORS_TMP] SET [ATLOR_SECTORS_TMP].[S0]=?,[ATLOR_SECTORS_TMP].[S1]=?,"
+       "[ATLOR_SECTORS_TMP].[S2]=?,[ATLOR_SECTORS_TMP].[S3]=? WHERE ([ATLOR_SECTORS_TMP].[ID]=?)",
+       {S, S, S, S, S}, true},
+      // The object-info phase.
+      {"select count(ID) from [ATLOR_SECTORS_TMP]", {}, true},
+      {"SELECT [ATLOR_SECTORS_TMP].[ID] FROM [ATLOR_SECTORS_TMP] ", {}, true},
+      {"INSERT INTO [ATLOR_OBJINFO_TMP] ([ATLOR_OBJINFO_TMP].[ID],[ATLOR_OBJINFO_TMP].[LAYERID],"
+       "[ATLOR_OBJINFO_TMP].[SECTORID]) VALUES(?,?,?)",
+       {S, S, S}, true},
+      {"SELECT [ATLOR_SECTORS_TMP].[OBJECTS] FROM [ATLOR_SECTORS_TMP] WHERE "
+       "([ATLOR_SECTORS_TMP].[ID]=?)",
+       {S}, true},
+  };
+  std::vector<Made> made = recording->Commands();
+  for (const Made& e : expected)
+    EXPECT_NE(std::find(made.begin(), made.end(), e), made.end()) << e.sql;
+  for (const Made& m : made)
+    EXPECT_NE(std::find(expected.begin(), expected.end(), m), expected.end()) << m.sql;
+}
+
+TEST_F(OptimizerRunTest, TitlePercentRoundsHalfToEvenAndWaitsForAMaximum) {
+  ScriptedView view;
+  RefHolder<TAtlorBase> base(new TAtlorBase(db_.DbPtr(), RunLogSink()));
+  TOptimizerRun run(db_.Db(), *base.get(), view);
+  run.BeginProgress("Шаг", 8);
+  EXPECT_EQ(view.titles.back(), "Оптимизатор {Шаг 0%}");
+  const char* const expected[] = {"12", "25", "38", "50", "62", "75", "88", "100"};  // n * 12.5
+  for (const char* percent : expected) {
+    run.StepProgress();
+    EXPECT_EQ(view.titles.back(), std::string("Оптимизатор {Шаг ") + percent + "%}");
+  }
+  run.BeginProgress("Пусто", 0);
+  run.StepProgress();
+  EXPECT_EQ(view.titles.back(), "Оптимизатор {Пусто 0%}");
 }
 
 TEST(CheckDatabaseVersionTest, AcceptsOnlyVersion265WithOrWithoutBit0x1000) {
