@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
 #include <exception>
 #include <utility>
 
@@ -93,7 +94,7 @@ RunOutcome TOptimizerRun::StartClick() {
   TDecodeLossCounter losses;
   ScopedFacadeLog facade_log(FBase, losses);
   losses_ = &losses;
-  WriteLogFmt("Запуск оптимизатора, дата: %s", Value(Now()).ToString());
+  WriteLogFmt("Запуск оптимизатора, дата: %s", RunStartDateText(Now()));
 
   RunOutcome outcome = RunOutcome::kFailed;
   struct FinalBlock {
@@ -514,6 +515,15 @@ void TOptimizerRun::HideSubProgress() {
 }
 
 // ---------------------------------------------------------------------------------------------
+
+// Both parts always: the text of a date-time value leaves out a time of exactly midnight.
+std::string RunStartDateText(const DateTime& when) {
+  const DateTimeParts p = DecodeDateTime(when);
+  char text[80];
+  std::snprintf(text, sizeof text, "%02d.%02d.%04d %02d:%02d:%02d", p.day, p.month, p.year, p.hour,
+                p.minute, p.second);
+  return text;
+}
 
 bool CheckDatabaseVersion(IArDb& db, std::string& caption, IOptimizerView& view) {
   if (!db.TableExists("ATLOR_DBINFO")) {

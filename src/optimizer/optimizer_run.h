@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "ardb/ardbs.h"
+#include "core/value.h"
 #include "optimizer/optimizer_view.h"
 #include "storage/geometry.h"
 
@@ -112,6 +113,9 @@ class TOptimizerRun {
   std::string last_error_;
   TDecodeLossCounter* losses_ = nullptr;  // during a run: counts objects lost to damaged data
 };
+
+// The date and time that the first log line of a run names.
+std::string RunStartDateText(const DateTime& when);
 
 // Checks that db is an Atlor database of the format version this program works on (265,
 // ignoring bit 0x1000 of ATLOR_DBINFO.VERSION). On success sets caption to the database caption;

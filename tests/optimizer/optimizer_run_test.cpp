@@ -8,6 +8,7 @@
 #include <sstream>
 
 #include "core/ref_object.h"
+#include "core/value.h"
 #include "faulty_db.h"
 #include "optimizer/long_operations.h"
 #include "optimizer/run_log.h"
@@ -526,6 +527,11 @@ TEST_F(OptimizerRunTest, TitlePercentRoundsHalfToEvenAndWaitsForAMaximum) {
   run.BeginProgress("Пусто", 0);
   run.StepProgress();
   EXPECT_EQ(view.titles.back(), "Оптимизатор {Пусто 0%}");
+}
+
+TEST(RunStartDateTest, DateAndTimeAlwaysBothShown) {
+  EXPECT_EQ(RunStartDateText(EncodeDateTime(2026, 12, 11, 0, 0, 0)), "11.12.2026 00:00:00");
+  EXPECT_EQ(RunStartDateText(EncodeDateTime(2026, 1, 2, 3, 4, 5, 999)), "02.01.2026 03:04:05");
 }
 
 TEST(CheckDatabaseVersionTest, AcceptsOnlyVersion265WithOrWithoutBit0x1000) {
