@@ -30,6 +30,14 @@ class FaultyDb final : public TMyInterfacedObject, public IArDb {
   };
   const std::vector<Made>& Commands() const { return made_; }
 
+  // Every table definition applied: the table it was loaded from, its name when applied, and
+  // the statement number of the ApplyChanges.
+  struct Applied {
+    std::string from, to;
+    int statement;
+  };
+  const std::vector<Applied>& Renames() const { return applied_; }
+
   void Count() {
     ++count_;
     if (count_ == fail_at_) {
@@ -61,7 +69,7 @@ class FaultyDb final : public TMyInterfacedObject, public IArDb {
   IntfPtr<IArDbCursor> GetInfo(int32_t kind) override { return inner_->GetInfo(kind); }
   IntfPtr<IArDbTableDef> GetTableDef(const std::string& t) override {
     Count();
-    return IntfPtr<IArDbTableDef>(new TableDef(this, inner_->GetTableDef(t)));
+    return IntfPtr<IArDbTableDef>(new TableDef(this, inner_->GetTableDef(t), t));
   }
   bool TableExists(const std::string& t) override {
     Count();
@@ -90,7 +98,8 @@ class FaultyDb final : public TMyInterfacedObject, public IArDb {
   // Table definitions count their ApplyChanges.
   class TableDef final : public TMyInterfacedObject, public IArDbTableDef {
    public:
-    TableDef(FaultyDb* db, IntfPtr<IArDbTableDef> inner) : db_(db), d_(std::move(inner)) {}
+    TableDef(FaultyDb* db, IntfPtr<IArDbTableDef> inner, std::string from)
+        : db_(db), d_(std::move(inner)), from_(std::move(from)) {}
     ATLOR_IMPLEMENT_REFCOUNT
     TArDbFieldDef GetFieldDef(int32_t i) override { return d_->GetFieldDef(i); }
     void SetFieldDef(int32_t i, const TArDbFieldDef& f, bool u) override { d_->SetFieldDef(i, f, u); }
@@ -108,12 +117,17 @@ class FaultyDb final : public TMyInterfacedObject, public IArDb {
     std::string GetTableName() override { return d_->GetTableName(); }
     void SetTableName(const std::string& n) override { d_->SetTableName(n); }
     bool Modified() override { return d_->Modified(); }
-    void ApplyChanges() override { db_->Count(), d_->ApplyChanges(); }
+    void ApplyChanges() override {
+      db_->Count();
+      d_->ApplyChanges();
+      db_->applied_.push_back({from_, d_->GetTableName(), db_->count_});
+    }
     void CancelChanges() override { d_->CancelChanges(); }
 
    private:
     IntfPtr<FaultyDb> db_;
     IntfPtr<IArDbTableDef> d_;
+    std::string from_;
   };
 
   IntfPtr<IArDb> inner_;
@@ -121,6 +135,7 @@ class FaultyDb final : public TMyInterfacedObject, public IArDb {
   int count_ = 0;
   bool failed_ = false;
   std::vector<Made> made_;
+  std::vector<Applied> applied_;
 };
 
 }  // namespace atlor::test

@@ -513,6 +513,47 @@ TEST_F(OptimizerRunTest, EveryStatementHasItsTextParameterTypesAndPreparedFlag) 
     EXPECT_NE(std::find(expected.begin(), expected.end(), m), expected.end()) << m.sql;
 }
 
+TEST_F(OptimizerRunTest, AFailedRenameOfTheNewSectorsUndoesSectorsThenLayers) {
+  const std::string layer = db_.AddLayer("L", kBounds);
+  db_.AddSector(layer, kBounds, Squares("0003", 3, 1, 1, 1, 2, 2));
+  const std::filesystem::path original = db_.Folder() / "original.sqlite";
+  db_.SaveCopy(original);
+  const Snapshot before = Take(db_);
+
+  int fail_at = 0;
+  {
+    RunDatabase db(original);
+    IntfPtr<test::FaultyDb> clean(new test::FaultyDb(db.DbPtr(), 0));
+    ScriptedView view;
+    view.answers = {mb::kIdYes, mb::kIdNo};
+    ASSERT_EQ(Run(view, clean.get()), RunOutcome::kFinished);
+    for (const auto& r : clean->Renames())
+      if (r.from == "ATLOR_SECTORS_TMP") fail_at = r.statement;
+  }
+  ASSERT_GT(fail_at, 0);
+
+  IntfPtr<test::FaultyDb> faulty(new test::FaultyDb(db_.DbPtr(), fail_at));
+  ScriptedView view;
+  view.answers = {mb::kIdYes, mb::kIdNo};
+  ASSERT_EQ(Run(view, faulty.get()), RunOutcome::kFailed);
+  std::vector<std::pair<std::string, std::string>> renames;
+  for (const auto& r : faulty->Renames())
+    if (!r.from.empty()) renames.emplace_back(r.from, r.to);  // not the three creations
+  const std::vector<std::pair<std::string, std::string>> expected = {
+      {"ATLOR_LAYERS", "ATLOR_LAYERS_OLD"},   {"ATLOR_LAYERS_TMP", "ATLOR_LAYERS"},
+      {"ATLOR_SECTORS", "ATLOR_SECTORS_OLD"}, {"ATLOR_SECTORS_OLD", "ATLOR_SECTORS"},
+      {"ATLOR_LAYERS_OLD", "ATLOR_LAYERS"}};
+  EXPECT_EQ(renames, expected);
+  EXPECT_EQ(Take(db_), before);
+  ASSERT_EQ(view.boxes.size(), 2u);
+  const std::string error = "Ошибка: injected failure at statement " + std::to_string(fail_at);
+  EXPECT_EQ(view.boxes[1].text, error);
+  EXPECT_EQ(view.boxes[1].caption, "Ошибка");
+  EXPECT_EQ(view.boxes[1].flags, 0x40010u);
+  EXPECT_EQ(LogLines().back(), error);
+  EXPECT_EQ(view.titles.back(), "Оптимизатор");
+}
+
 TEST_F(OptimizerRunTest, TitlePercentRoundsHalfToEvenAndWaitsForAMaximum) {
   ScriptedView view;
   RefHolder<TAtlorBase> base(new TAtlorBase(db_.DbPtr(), RunLogSink()));
