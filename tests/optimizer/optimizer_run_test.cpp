@@ -234,6 +234,8 @@ TEST_F(OptimizerRunTest, KeepsTheOldTablesAndASecondRunReplacesThem) {
   EXPECT_EQ(first.boxes[2].text,
             "Таблицы сохранены в: \n\r\n\rATLOR_LAYERS_OLD.db,\n\r\n\rATLOR_SECTORS_OLD.db,\n\r\n\r"
             "ATLOR_OBJINFO_OLD.db.");
+  EXPECT_EQ(first.boxes[2].caption, "Информация");
+  EXPECT_EQ(first.boxes[2].flags, 0x40u);
   EXPECT_EQ(db_.Rows("ATLOR_LAYERS_OLD"), original.layers);
   EXPECT_EQ(db_.Rows("ATLOR_SECTORS_OLD"), original.sectors);
   const Snapshot after_first = Take(db_);
@@ -297,7 +299,15 @@ TEST_F(OptimizerRunTest, StopDuringTheLayersPhaseLeavesTheLiveTablesUntouched) {
   };
   ASSERT_EQ(Run(view), RunOutcome::kStopped);
   EXPECT_EQ(Take(db_), before);
+  ASSERT_EQ(view.boxes.size(), 4u);  // warning, Stop? No, Stop? Yes, the end
+  for (int i : {1, 2}) {
+    EXPECT_EQ(view.boxes[i].text, "Вы действительно хотите прервать работу");
+    EXPECT_EQ(view.boxes[i].caption, "Вопрос");
+    EXPECT_EQ(view.boxes[i].flags, 0x24u);
+  }
   EXPECT_EQ(view.boxes.back().text, "Оптимизатор остановлен пользователем. База не оптимизирована");
+  EXPECT_EQ(view.boxes.back().caption, "Оптимизатор");
+  EXPECT_EQ(view.boxes.back().flags, 0x40040u);
   const auto log = LogLines();
   EXPECT_EQ(log.back(), "Оптимизатор остановлен пользователем");
   EXPECT_EQ(std::count(log.begin(), log.end(), std::string("Слой C")), 0);
