@@ -564,6 +564,25 @@ TEST_F(OptimizerRunTest, AFailedRenameOfTheNewSectorsUndoesSectorsThenLayers) {
   EXPECT_EQ(view.titles.back(), "Оптимизатор");
 }
 
+TEST_F(OptimizerRunTest, TheBusyWindowNamesEachTableOperation) {
+  struct Recorder : IBusyWindow {
+    std::vector<std::string> events;
+    void Show() override { events.push_back("show"); }
+    void SetText(const std::string& text) override { events.push_back(text); }
+    void Close() override { events.push_back("close"); }
+  } recorder;
+  SetBusyWindow(&recorder);
+  ScriptedView view;
+  view.answers = {mb::kIdYes, mb::kIdNo};  // go; drop the old tables
+  const RunOutcome outcome = Run(view);
+  SetBusyWindow(nullptr);
+  ASSERT_EQ(outcome, RunOutcome::kFinished);
+  const std::vector<std::string> expected = {
+      "show", "Создание таблиц",         "close", "show", "Переименовывание таблиц",
+      "close", "show", "Удаление таблиц", "close"};
+  EXPECT_EQ(recorder.events, expected);
+}
+
 TEST_F(OptimizerRunTest, TitlePercentRoundsHalfToEvenAndWaitsForAMaximum) {
   ScriptedView view;
   RefHolder<TAtlorBase> base(new TAtlorBase(db_.DbPtr(), RunLogSink()));
