@@ -386,9 +386,9 @@ DateTimeParts DecodeDateTime(DateTime value) {
   DateTimeParts p{};
   double whole = std::trunc(value.days);
   int64_t ms = static_cast<int64_t>(std::llround(std::fabs(value.days - whole) * 86400000.0));
-  if (ms >= 86400000) {  // rounding reached the next day
-    ms -= 86400000;
-    whole += value.days < 0 ? -1 : 1;
+  if (ms >= 86400000) {  // rounding reached the next calendar day, which is whole + 1 on
+    ms -= 86400000;       // either side of 1899-12-30
+    whole += 1;
   }
   CivilFromDays(static_cast<int64_t>(whole) - kUnixEpochDays, p.year, p.month, p.day);
   p.millisecond = static_cast<int>(ms % 1000);

@@ -185,12 +185,10 @@ std::string DateTimeToXStr(DateTime value) {
   if (!(value.days > -693594.0 && value.days < 2958466.0))
     throw EConvertError("Invalid date-time value " + FloatToText(value.days));
   DateTimeParts p = DecodeDateTime(value);
-  if (p.year < 1 || p.year > 9999) {
-    // Rounding to whole milliseconds carried the last instant of the calendar's first or last
-    // day past its end: that day's last millisecond is meant.
-    constexpr double kLastMillisecond = 86399999.0 / 86400000.0;
-    const double whole = std::trunc(value.days);
-    p = DecodeDateTime(DateTime{whole < 0 ? whole - kLastMillisecond : whole + kLastMillisecond});
+  if (p.year > 9999) {
+    // Rounding to whole milliseconds carried the last instant of the calendar past its end:
+    // the last millisecond of 9999-12-31 is meant.
+    p = DecodeDateTime(DateTime{std::trunc(value.days) + 86399999.0 / 86400000.0});
   }
   char buf[64];
   std::snprintf(buf, sizeof buf, "%04d-%02d-%02dT%02d:%02d:%02d", p.year, p.month, p.day, p.hour,

@@ -76,6 +76,25 @@ TEST(ValueTest, DateTimeEncodingRoundTrips) {
   EXPECT_THROW(EncodeDateTime(2005, 2, 29), EConvertError);
 }
 
+TEST(ValueTest, RoundingToTheMillisecondCarriesIntoTheFollowingDay) {
+  // Less than half a millisecond before midnight: the next calendar day, on either side of
+  // 1899-12-30 (before it the whole part counts the day and the fraction the time of day).
+  const std::pair<double, double> cases[] = {
+      {1.9999999999, EncodeDateTime(1900, 1, 1).days},
+      {-0.9999999999, EncodeDateTime(1899, 12, 31).days},
+      {-1.9999999999, EncodeDateTime(1899, 12, 30).days},
+      {-693593.999999995, EncodeDateTime(1, 1, 2).days},
+  };
+  for (const auto& [days, next_day] : cases) {
+    const DateTimeParts p = DecodeDateTime(DateTime{days});
+    const DateTimeParts expected = DecodeDateTime(DateTime{next_day});
+    EXPECT_EQ(std::tie(p.year, p.month, p.day, p.hour, p.minute, p.second, p.millisecond),
+              std::tie(expected.year, expected.month, expected.day, expected.hour,
+                       expected.minute, expected.second, expected.millisecond))
+        << days;
+  }
+}
+
 TEST(ValueTest, FloatTextIsLocaleFreeAndReadsBack) {
   struct Case {
     double value;

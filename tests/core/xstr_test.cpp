@@ -65,11 +65,12 @@ TEST(XStrTest, DateTimeOutsideTheCalendarIsAnError) {
 }
 
 TEST(XStrTest, LastInstantsOfTheCalendarStayInIt) {
-  // Less than half a millisecond before the end of the first or the last day of the calendar:
-  // the text keeps that day and reads back.
+  // Less than half a millisecond before midnight: the next day, except after the calendar's
+  // last day, which keeps its last second. Every text reads back.
   const std::pair<double, const char*> cases[] = {
       {2958465.999999995, "9999-12-31T23:59:59"},
-      {-693593.999999995, "0001-01-01T23:59:59"},
+      {-693593.999999995, "0001-01-02T00:00:00"},
+      {-1.9999999999, "1899-12-30T00:00:00"},
   };
   for (const auto& [days, text] : cases) {
     EXPECT_EQ(VariantToXStr(Value(DateTime{days})), text);
