@@ -304,7 +304,11 @@ void TBDETableDef::DoCreateTable(const std::string& table_name, const TTableDef&
     table->AddFieldDef(f.Name, DataTypeToBDEFieldType(f.DataType), size, f.Required);
   }
   if (with_indexes) {
+    // Single-field indexes are named after their field; a generated name must not take one of
+    // those names, whether its index comes before or after them.
     std::vector<std::string> given;
+    for (int32_t i = 0; i < def.Indexes.Count(); ++i)
+      if (def.Indexes[i].Fields.size() == 1) given.push_back(def.Indexes[i].Fields[0]);
     int counter = 0;
     for (int32_t i = 0; i < def.Indexes.Count(); ++i) {
       const TIndexDef& idx = def.Indexes[i];

@@ -5,6 +5,7 @@
 #include <sys/file.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <fstream>
 
 #include "ardb/ardb_drivers.h"
@@ -315,6 +316,33 @@ TEST_F(PdoxTest, IndNamesSkipNamesTheDefinitionAlreadyHas) {
   // The loaded definition names its first composite index "Ind0", so the rebuild gives the
   // composite indexes the next free names.
   EXPECT_EQ(names, (std::vector<std::string>{"", "NAME", "Ind1", "Ind2"}));
+}
+
+TEST_F(PdoxTest, IndNamesSkipTheNamesOfSingleFieldIndexes) {
+  // A field called like a generated name: its index takes the field's name, so a composite
+  // index before or after it must not take the same name.
+  const std::vector<std::vector<TArDbIndexDef>> cases = {
+      {{"", "ind0", false, false}, {"", "A;B", false, false}},
+      {{"", "A;B", false, false}, {"", "ind0", false, false}},
+  };
+  int n = 0;
+  for (const auto& indexes : cases) {
+    SCOPED_TRACE(n);
+    const std::string table = "SX" + std::to_string(n++);
+    IntfPtr<IArDbTableDef> def = db->GetTableDef("");
+    def->SetTableName(table);
+    def->AddFieldDef({"K", dtInteger, 0, true});
+    for (const char* f : {"ind0", "A", "B"}) def->AddFieldDef({f, dtInteger, 0, false});
+    def->AddIndexDef({"", "K", true, true});
+    for (const TArDbIndexDef& idx : indexes) def->AddIndexDef(idx);
+    def->ApplyChanges();
+    const px::TableInfo info = db->BdeDatabase().Engine().ReadTableInfo(table);
+    std::vector<std::string> names;
+    for (const auto& idx : info.indexes)
+      if (!idx.primary) names.push_back(idx.name);
+    std::sort(names.begin(), names.end());
+    EXPECT_EQ(names, (std::vector<std::string>{"Ind1", "ind0"}));
+  }
 }
 
 TEST_F(PdoxTest, FieldsLoadWithTheirTypesSizesAndRequiredFlags) {
