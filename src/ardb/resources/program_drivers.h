@@ -11,8 +11,9 @@ namespace atlor {
 // The program's description resources: "DRIVERLIST", "MSSQL" and "PARADOX".
 std::span<const TDriverResource> ProgramDriverResources();
 
-// Registers every built-in driver into the program's registry, in this order: "BDE.Paradox",
-// "ADO.MSSQL", "ADO.ORACLE". Call after InitializeDriverRegistry(ProgramDriverResources()).
+// Registers every built-in driver the program carries into its registry, in the order of the
+// descriptions' drivers "BDE.Paradox", "ADO.MSSQL", "ADO.ORACLE" (today only "BDE.Paradox" has a
+// back-end here). Call after InitializeDriverRegistry(ProgramDriverResources()).
 void RegisterProgramDrivers();
 
 }  // namespace atlor
