@@ -3,20 +3,12 @@
 #include <gtest/gtest.h>
 
 #include "core/exception.h"
+#include "support/error_of.h"
 
 namespace atlor {
 namespace {
 
-template <class F>
-std::string ErrorOf(F&& f) {
-  try {
-    f();
-  } catch (const Exception& e) {
-    return e.Message();
-  }
-  ADD_FAILURE() << "no exception";
-  return {};
-}
+using test::ErrorOf;
 
 template <class F>
 std::string AssertionOf(F&& f) {

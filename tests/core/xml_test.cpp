@@ -8,21 +8,13 @@
 
 #include "core/encoding.h"
 #include "core/exception.h"
+#include "support/error_of.h"
 #include "core/xstr.h"
 
 namespace atlor {
 namespace {
 
-template <class F>
-std::string ErrorOf(F&& f) {
-  try {
-    f();
-  } catch (const Exception& e) {
-    return e.Message();
-  }
-  ADD_FAILURE() << "no exception";
-  return {};
-}
+using test::ErrorOf;
 
 std::string Utf16Bytes(std::string_view utf8, bool big_endian) {
   std::string out = big_endian ? "\xFE\xFF" : "\xFF\xFE";

@@ -5,21 +5,13 @@
 #include <cmath>
 
 #include "core/exception.h"
+#include "support/error_of.h"
 
 namespace atlor {
 namespace {
 
 // The message of the Exception `f` raises (fails the test when it raises none).
-template <class F>
-std::string ErrorOf(F&& f) {
-  try {
-    f();
-  } catch (const Exception& e) {
-    return e.Message();
-  }
-  ADD_FAILURE() << "no exception";
-  return {};
-}
+using test::ErrorOf;
 
 TEST(XStrTest, WritesEveryKind) {
   struct Case {

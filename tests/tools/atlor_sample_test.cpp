@@ -14,7 +14,7 @@
 #include "core/simple_params.h"
 #include "core/xml.h"
 #include "tools/cli_common.h"
-#include "tools/tools_test_util.h"
+#include "support/temp_folder.h"
 
 namespace atlor::cli {
 namespace {

@@ -18,7 +18,7 @@
 #include "storage/log_sink.h"
 #include "storage/map_object.h"
 #include "storage/schema.h"
-#include "tools/tools_test_util.h"
+#include "support/temp_folder.h"
 
 namespace atlor::sample {
 namespace {

@@ -106,7 +106,7 @@ TEST(PdoxOpen, PasswordEntryGoesToTheSessionOnlyWhenGiven) {
 TEST(PdoxOpen, BadFoldersAndLockedFoldersAreClearErrorsAndLeaveTheDatabaseClosed) {
   TempFolder f;
   IntfPtr<TPdoxArDb> db(new TPdoxArDb);
-  const std::string missing = f.Sub("missing");
+  const std::string missing = f.File("missing");
   EXPECT_EQ(ErrorText([&] { db->Open(TPdoxArDb::MakeDescription(missing)); }),
             "The database folder \"" + missing + "\" does not exist");
   EXPECT_FALSE(db->Active());
@@ -600,7 +600,7 @@ TEST_F(PdoxDriverTest, IsTheFirstBuiltInDriverAndOpensFolders) {
 
 TEST_F(PdoxDriverTest, CreateDatabaseMakesANewFolderAndRefusesAFullOne) {
   TempFolder f;
-  const std::string target = f.Sub("new/base");
+  const std::string target = f.File("new/base");
   const auto request = [](const std::string& folder) {
     return "<create-database driver-name=\"BDE.Paradox\"><param name=\"folder\">" + folder +
            "</param></create-database>";

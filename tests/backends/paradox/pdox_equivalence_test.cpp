@@ -71,8 +71,8 @@ TEST(PdoxEquivalence, SQLiteAndParadoxOptimizeTheSameDatabaseAlike) {
                              "--objects 1200 --versions 286,262,256 --damage duplicate,noshapes ";
   const std::string optimize =
       std::string("'") + ATLOR_OPTIMIZE_PROGRAM + "' --yes --drop-old --quiet ";
-  const std::string sqlite_file = root.Sub("base.sqlite");
-  const std::string pdox_folder = root.Sub("pdox");
+  const std::string sqlite_file = root.File("base.sqlite");
+  const std::string pdox_folder = root.File("pdox");
   ASSERT_EQ(RunIn(root.Path(), sample + "SQLITE file='" + sqlite_file + "'"), 0)
       << Output(root.Path());
   ASSERT_EQ(RunIn(root.Path(), sample + "BDE.Paradox folder='" + pdox_folder + "'"), 0)

@@ -12,29 +12,13 @@
 
 #include "backends/paradox/pdox_ardbs.h"
 #include "core/exception.h"
+#include "support/temp_folder.h"
 
 namespace atlor::pdoxtest {
 
 namespace fs = std::filesystem;
 
-class TempFolder {
- public:
-  TempFolder() {
-    std::string pattern = (fs::temp_directory_path() / "atlor-pdox-XXXXXX").string();
-    const char* made = ::mkdtemp(pattern.data());
-    if (made == nullptr) throw std::runtime_error("mkdtemp failed");
-    path_ = made;
-  }
-  ~TempFolder() {
-    std::error_code ec;
-    fs::remove_all(path_, ec);
-  }
-  const std::string& Path() const { return path_; }
-  std::string Sub(const std::string& name) const { return (fs::path(path_) / name).string(); }
-
- private:
-  std::string path_;
-};
+using test::TempFolder;
 
 // The message of the error `f` raises: "(assertion) " + text for assertion failures.
 template <class F>

@@ -18,6 +18,7 @@
 #include "ardb/ardbs.h"
 #include "core/exception.h"
 #include "core/simple_params.h"
+#include "support/temp_folder.h"
 
 namespace atlor {
 namespace {
@@ -46,26 +47,7 @@ void WriteFile(const std::string& path, const std::string& data) {
   out << data;
 }
 
-// A folder of its own for every test, removed afterwards.
-class TempFolder {
- public:
-  TempFolder() {
-    std::string pattern = (fs::temp_directory_path() / "atlor-sqlite-XXXXXX").string();
-    const char* made = ::mkdtemp(pattern.data());
-    if (made == nullptr) throw std::runtime_error("mkdtemp failed");
-    path_ = made;
-  }
-  ~TempFolder() {
-    std::error_code ec;
-    fs::permissions(path_, fs::perms::owner_all, fs::perm_options::add, ec);
-    fs::remove_all(path_, ec);
-  }
-  std::string File(const std::string& name) const { return (fs::path(path_) / name).string(); }
-  const std::string& Path() const { return path_; }
-
- private:
-  std::string path_;
-};
+using test::TempFolder;
 
 class SQLiteTest : public ::testing::Test {
  protected:
